@@ -25,6 +25,9 @@ std::uint32_t CSimTransport::Read(std::uint8_t* buffer, std::uint32_t capacity) 
             std::memcpy(buffer, delivered.data(), delivered.size());
         }
     }
+    if (delivered.empty() && m_open && m_timeoutClock != nullptr) {
+        m_timeoutClock->Pause(REPLY_TIMEOUT_MS);
+    }
     const auto size = static_cast<std::uint32_t>(delivered.size());
     m_calls.push_back({ECall::Read, std::move(delivered), size});
     return size;

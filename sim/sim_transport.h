@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sim/sim_writer.h"
+#include "usb/clock.h"
 #include "usb/transport.h"
 
 // In-process transport for tests: hands the link the replies of a simulated writer
@@ -24,6 +25,10 @@ public:
     // `writer` null means no writer is attached.
     explicit CSimTransport(CSimWriter* writer) : m_writer(writer) {}
 
+    // With a clock, a read that finds no reply waits the reply time-out on it before it
+    // gives up, as the real transports do; a recording clock shows the wait.
+    void SetReplyTimeoutClock(IClock* clock) { m_timeoutClock = clock; }
+
     std::uint32_t Open() override;
     std::uint32_t Write(const std::uint8_t* data, std::uint32_t size) override;
     std::uint32_t Read(std::uint8_t* buffer, std::uint32_t capacity) override;
@@ -36,6 +41,7 @@ public:
 
 private:
     CSimWriter* m_writer;
+    IClock* m_timeoutClock = nullptr;
     bool m_open = false;
     std::vector<SCall> m_calls;
 };
