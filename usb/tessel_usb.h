@@ -86,6 +86,12 @@ private:
     // Header and payload of the last valid reply.
     SUsbHeader ReplyHeader() const { return ReadUsbHeader(m_receiveBuffer); }
     const std::uint8_t* ReplyPayload() const { return m_receiveBuffer + USB_HEADER_SIZE; }
+    // Sends one chunk of a download under the header already in the send buffer: only
+    // the length, parameter 3 and the payload change. Returns 0 when the writer took
+    // it, otherwise the download's result (101, the writer's code, or 111).
+    std::int32_t SendChunk(const std::uint8_t* bytes, std::uint32_t size, std::uint32_t offset);
+    // Resets the boot geometry to the defaults and takes what the writer reports.
+    void LearnBootGeometry();
 
     ITransport& m_transport;
     IClock& m_clock;
