@@ -18,7 +18,8 @@ std::vector<std::uint8_t> MakeReply(std::uint16_t command,
     return packet;
 }
 
-CSimWriter::CSimWriter(const SWriterIdentity& identity) : m_identity(identity) {}
+CSimWriter::CSimWriter(const SWriterIdentity& identity, const SWriterBehaviour& behaviour)
+    : m_identity(identity), m_behaviour(behaviour), m_memory(behaviour.memorySize, behaviour.memoryFill) {}
 
 const SFault* CSimWriter::FindFault(std::uint16_t command, std::uint32_t occurrence) const {
     for (const SFault& fault : m_faults) {
@@ -75,28 +76,7 @@ std::uint32_t CSimWriter::Write(const std::uint8_t* data, std::uint32_t size) {
     m_transcript.push_back(std::move(received));
 
     if (m_activeFault) {
-        switch (m_activeFault->kind) {
-            case EFaultKind::NoReply:
-                reply.reset();
-                break;
-            case EFaultKind::ShortReply:
-                if (reply) {
-                    reply->resize(std::min<std::size_t>(reply->size(), m_activeFault->amount));
-                }
-                break;
-            case EFaultKind::WrongCommand:
-                if (reply) {
-                    WriteLittleEndian16(reply->data() + HEADER_OFFSET_COMMAND,
-                                        static_cast<std::uint16_t>(m_activeFault->amount));
-                }
-                break;
-            case EFaultKind::ErrorReply:
-                reply = MakeReply(CMD_ERROR, {m_activeFault->amount, 0, 0, 0, 0});
-                break;
-            case EFaultKind::WriteFails:
-            case EFaultKind::Gone:
-                break;
-        }
+        ApplyFault(*m_activeFault, reply);
         m_activeFault.reset();
     }
     if (reply) {
@@ -116,31 +96,48 @@ std::optional<std::vector<std::uint8_t>> CSimWriter::Read() {
     return reply;
 }
 
-std::optional<std::vector<std::uint8_t>> CSimWriter::Answer(const SUsbHeader& request,
-                                                            const std::vector<std::uint8_t>& payload) {
-    switch (request.command) {
-        case CMD_IDENTIFY:
-            return MakeReply(CMD_IDENTIFY, {m_identity.machineType, m_identity.version, m_identity.bootMode,
-                                            m_identity.build, 0});
-        case CMD_BOOT_VERSIONS:
-            return MakeReply(CMD_BOOT_VERSIONS,
-                             {m_identity.mainBootVersion, m_identity.mainBootBuild,
-                              m_identity.secondaryBootVersion, m_identity.secondaryBootBuild, 0});
-        case CMD_SHOW_TEXT:
-            if (request.length == 0) {
-                m_currentDisplay.clear();
-                ++m_displayClears;
-            } else {
-                const std::size_t characters = std::min<std::size_t>(request.parameter[0], payload.size());
-                const auto end =
-                    std::find(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(characters),
-                              std::uint8_t{0});
-                m_currentDisplay.assign(payload.begin(), end);
-                m_displayLines.push_back(m_currentDisplay);
+void CSimWriter::ApplyFault(const SFault& fault, std::optional<std::vector<std::uint8_t>>& reply) {
+    if (fault.kind == EFaultKind::NoReply) {
+        reply.reset();
+        return;
+    }
+    if (fault.kind == EFaultKind::ErrorReply) {
+        reply = MakeReply(CMD_ERROR, {fault.amount, 0, 0, 0, 0});
+        return;
+    }
+    if (!reply) {
+        return;
+    }
+    std::vector<std::uint8_t>& packet = *reply;
+    const std::size_t payloadSize = packet.size() - USB_HEADER_SIZE;
+    switch (fault.kind) {
+        case EFaultKind::ShortReply:
+            packet.resize(std::min<std::size_t>(packet.size(), fault.amount));
+            break;
+        case EFaultKind::WrongCommand:
+            WriteLittleEndian16(packet.data() + HEADER_OFFSET_COMMAND,
+                                static_cast<std::uint16_t>(fault.amount));
+            break;
+        case EFaultKind::ShortBlock: {
+            const std::size_t kept = payloadSize - std::min<std::size_t>(payloadSize, fault.amount);
+            packet.resize(USB_HEADER_SIZE + kept);
+            WriteLittleEndian32(packet.data() + HEADER_OFFSET_LENGTH, static_cast<std::uint32_t>(kept));
+            break;
+        }
+        case EFaultKind::OtherAddress: {
+            std::uint8_t* address = packet.data() + HEADER_OFFSET_PARAMETER;
+            WriteLittleEndian32(address, ReadLittleEndian32(address) + fault.amount);
+            break;
+        }
+        case EFaultKind::FlipByte:
+            if (fault.amount < payloadSize) {
+                packet[USB_HEADER_SIZE + fault.amount] ^= 0xFFu;
             }
-            return MakeReply(CMD_SHOW_TEXT, {0, 0, 0, 0, 0});
-        default:
-            // A command this writer does not know is refused.
-            return MakeReply(CMD_ERROR, {1, 0, 0, 0, 0});
+            break;
+        case EFaultKind::NoReply:
+        case EFaultKind::ErrorReply:
+        case EFaultKind::WriteFails:
+        case EFaultKind::Gone:
+            break;
     }
 }
