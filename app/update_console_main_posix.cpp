@@ -1,0 +1,38 @@
+// The console updater: the main dialog realised on a terminal or driven by a script
+// through standard input. It finds the writer on the writer port.
+#include <unistd.h>
+
+#include <iostream>
+
+#include "app/app_texts.h"
+#include "app/console_surface.h"
+#include "app/log_file.h"
+#include "app/main_dialog.h"
+#include "app/version_record.h"
+#include "images/byte_buffer.h"
+#include "images/resource_source.h"
+#include "usb/clock.h"
+#include "usb/transport_posix.h"
+
+int main() {
+    CConsoleSurface surface(std::cin, std::cout, isatty(STDIN_FILENO) != 0);
+    CMainDialog dialog(surface, SystemLogFileSystem(), SystemVersionRecord(), APPLICATION_TITLE);
+    dialog.Initialise();
+
+    while (!dialog.Ended()) {
+        const std::optional<std::string> command = surface.ReadCommand(ABOUT_MENU_ENTRY);
+        if (!command || *command == "quit") {
+            dialog.Cancel();
+        } else if (*command == "go") {
+            CWriterPortTransport transport;
+            const SJobEnvironment environment{transport, SystemClock(), nullptr, BuiltInResources(),
+                                              SystemAllocator()};
+            dialog.OnGo(environment);
+        } else if (*command == "about") {
+            surface.ShowAbout(ABOUT_BOX_CAPTION, dialog.AboutText().c_str());
+        } else {
+            std::cout << "[unknown command] " << *command << " (go, quit or about)\n";
+        }
+    }
+    return dialog.Finished() ? 0 : 1;
+}
