@@ -77,9 +77,9 @@ bool CConsoleSurface::AskYesNo(const char* text, const char* caption) {
     return yes;
 }
 
-void CConsoleSurface::EndDialog(int result) {
-    m_ended = true;
-    m_output << "[dialog ended] result " << result << '\n' << std::flush;
+void CConsoleSurface::EndDialog(int) {
+    // The window closes once the current handler has returned: the program's loop sees
+    // the dialog ended and says so then.
 }
 
 void CConsoleSurface::ShowAbout(const char* caption, const char* text) {

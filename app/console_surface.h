@@ -26,8 +26,6 @@ public:
     // Shows the dialog's buttons and reads the next command; nothing at end of input.
     std::optional<std::string> ReadCommand(const std::string& aboutEntry);
 
-    bool Ended() const { return m_ended; }
-
 private:
     void PrintBox(const char* kind, const char* caption, const char* text, const char* buttons);
     std::optional<std::string> ReadLine(const char* prompt);
@@ -36,5 +34,4 @@ private:
     std::ostream& m_output;
     bool m_interactive;
     std::optional<std::string> m_status;
-    bool m_ended = false;
 };

@@ -34,5 +34,6 @@ int main() {
             std::cout << "[unknown command] " << *command << " (go, quit or about)\n";
         }
     }
+    std::cout << "[closed] " << (dialog.Finished() ? "after a successful update" : "without an update") << '\n';
     return dialog.Finished() ? 0 : 1;
 }
