@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ public:
         std::uint32_t icon = 0;
 
         bool operator==(const SCall&) const = default;
+        friend std::ostream& operator<<(std::ostream& out, const SCall& call) {
+            return out << call.operation << "(\"" << call.text << "\", \"" << call.caption << "\", "
+                       << call.icon << ")";
+        }
     };
 
     void OpenLog() override;

@@ -15,9 +15,9 @@ void CUpdateJob::Run() {
                                           m_environment.allocator);
     m_host.OpenLog();
 
-    if (Connect() && IdentifyWriter() && Accept() && ConfirmDowngrade()) {
-        // The accepted writer is not programmed yet: the boot and application stages
-        // and completion are still to be built, so the run leaves here.
+    if (Connect() && IdentifyWriter() && Accept() && ConfirmDowngrade() &&
+        (!BootStageDue() || RunBootStage()) && (Row().appImageId == 0 || RunApplicationStage())) {
+        Complete();
     }
     ExitPath();
 }

@@ -6,6 +6,8 @@
 
 #include "images/arithmetic_compression.h"
 #include "images/byte_buffer.h"
+#include "images/crc32.h"
+#include "images/firmware_image.h"
 #include "images/resource_source.h"
 #include "update/catalogue.h"
 #include "update/message_buffer.h"
@@ -29,6 +31,16 @@ struct SJobEnvironment {
 class CUpdateJob {
 public:
     static constexpr std::uint32_t CLOSING_PAUSE_MS = 100;
+    static constexpr std::uint32_t MAX_ATTEMPTS = 3;
+    static constexpr std::uint32_t EARLY_BOOT_BUILD_LIMIT = 3183;
+    static constexpr std::uint32_t BOOT_AREA_ADDRESS = 0x40000;
+    static constexpr std::uint32_t APPLICATION_AREA_ADDRESS = 0x80000;
+    static constexpr std::uint32_t BOOT_IMAGE_SLACK = 256;
+    static constexpr std::uint32_t APPLICATION_IMAGE_SLACK = 1024;
+    // A read-back that failed or did not match.
+    static constexpr std::int32_t FAILURE_READ_BACK = 6;
+    // The unpacked image is not the one the build recorded; nothing was sent for it.
+    static constexpr std::int32_t FAILURE_DAMAGED_IMAGE = 12;
 
     CUpdateJob(IUpdateHost& host, const SJobEnvironment& environment);
     ~CUpdateJob();
@@ -44,7 +56,33 @@ private:
     void LogIdentification(std::uint32_t type);
     bool Accept();
     bool ConfirmDowngrade();
+
+    bool BootStageDue() const;
+    bool RunBootStage();
+    void AnnounceBootCode(bool withStatus);
+    // Undoes the early boot loader's layout in the read-back buffer; false when the
+    // geometry cannot be undone inside it. `erasedReserve` holds reserve bytes of 0xFF.
+    bool UndoEarlyBootLayout(std::uint8_t* readBack, std::uint32_t capacity,
+                             const std::uint8_t* erasedReserve);
+
+    bool RunApplicationStage();
+    void AnnounceApplicationCode();
+    void LogApplicationAttempt(std::uint32_t attempt);
+
+    void Complete();
     void ExitPath();
+
+    // Loads image `id` and checks it against the build's record. Empty result when the
+    // stage must end; the reason has been reported then.
+    SFirmwareImage LoadStageImage(std::uint32_t id, std::uint32_t slack, std::uint32_t& crc);
+    // Reads `length` bytes from `address` into `destination` in pieces of the transfer
+    // block size; false as soon as one piece fails.
+    bool ReadBack(std::uint32_t address, std::uint32_t length, std::uint8_t* destination);
+    std::uint32_t Crc(const std::uint8_t* data, std::uint32_t length);
+    void ReportMemoryFailure();
+    // The failure texts of a stage that got a failure code, after the writer's display
+    // has been told (and, for the application, the area erased where due).
+    void ReportProgrammingFailure(std::int32_t code);
 
     // Logs `text` and shows it in an "Error" box with the stop icon.
     void ReportError(const char* text);
@@ -55,6 +93,7 @@ private:
 
     std::unique_ptr<CTesselUsb> m_link;
     std::unique_ptr<CArithmeticCompression> m_decoder;
+    CCrc32 m_crc;
     CMessageBuffer m_message;
     std::string m_status;
 
