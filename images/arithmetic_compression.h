@@ -35,5 +35,37 @@ public:
                          std::uint32_t text_size);
 
 private:
-    // helper declarations belong to the implementation
+    // The steps of the published algorithm (spec Part 3.1, Algorithms).
+    std::uint32_t GetBit();
+    std::uint32_t GetBits(std::uint32_t count);
+    void StartDecode();
+    void StartModel();
+    std::uint32_t DecodeChar();
+    std::uint32_t DecodePosition();
+    std::uint32_t BinarySearchSym(std::uint32_t x) const;
+    std::uint32_t BinarySearchPos(std::uint32_t x) const;
+    void UpdateModel(std::uint32_t s);
+    // Shared by DecodeChar and DecodePosition: doubles the interval until it spans
+    // more than a quarter of the range, taking one stream bit per doubling.
+    void Renormalise();
+
+    // Fields of the published algorithm, in its order. Every table is a fixed array, so
+    // Decode allocates nothing and every index it forms stays within these bounds.
+    const std::uint8_t* in_data;
+    std::uint8_t* out_data;
+    std::uint32_t text_size;
+    std::uint32_t in_pos;
+    std::uint32_t out_count;
+    std::uint32_t in_size;
+    std::uint8_t text_buf[N];
+    std::uint32_t low;
+    std::uint32_t high;
+    std::uint32_t value;
+    std::int32_t char_to_sym[N_CHAR];
+    std::int32_t sym_to_char[N_CHAR + 1];
+    std::uint32_t sym_freq[N_CHAR + 1];
+    std::uint32_t sym_cum[N_CHAR + 1];
+    std::uint32_t position_cum[N + 1];
+    std::uint32_t bit_buffer;
+    std::uint32_t bit_mask;
 };

@@ -1,0 +1,16 @@
+// libFuzzer target: LoadFirmwareImage and IsRecordedImage on any container bytes (see
+// fuzz_checks.h).
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "tests/fuzz/fuzz_checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string failure = tessel_fuzz::CheckLoadImage(data, size);
+    if (!failure.empty()) {
+        std::fprintf(stderr, "fuzz_load_image: %s\n", failure.c_str());
+        std::abort();
+    }
+    return 0;
+}
