@@ -12,7 +12,10 @@ std::uint32_t CSimTransport::Open() {
 
 std::uint32_t CSimTransport::Write(const std::uint8_t* data, std::uint32_t size) {
     const std::uint32_t written = (m_open && m_writer != nullptr) ? m_writer->Write(data, size) : 0;
-    m_calls.push_back({ECall::Write, std::vector<std::uint8_t>(data, data + size), written});
+    m_calls.push_back(
+        {ECall::Write,
+         m_recordBytes ? std::vector<std::uint8_t>(data, data + size) : std::vector<std::uint8_t>{},
+         written});
     return written;
 }
 
@@ -29,6 +32,9 @@ std::uint32_t CSimTransport::Read(std::uint8_t* buffer, std::uint32_t capacity) 
         m_timeoutClock->Pause(REPLY_TIMEOUT_MS);
     }
     const auto size = static_cast<std::uint32_t>(delivered.size());
+    if (!m_recordBytes) {
+        delivered.clear();
+    }
     m_calls.push_back({ECall::Read, std::move(delivered), size});
     return size;
 }

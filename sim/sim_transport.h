@@ -28,6 +28,8 @@ public:
     // With a clock, a read that finds no reply waits the reply time-out on it before it
     // gives up, as the real transports do; a recording clock shows the wait.
     void SetReplyTimeoutClock(IClock* clock) { m_timeoutClock = clock; }
+    // Without bytes, calls are recorded with their results only (for long runs).
+    void SetRecordBytes(bool record) { m_recordBytes = record; }
 
     std::uint32_t Open() override;
     std::uint32_t Write(const std::uint8_t* data, std::uint32_t size) override;
@@ -42,6 +44,7 @@ public:
 private:
     CSimWriter* m_writer;
     IClock* m_timeoutClock = nullptr;
+    bool m_recordBytes = true;
     bool m_open = false;
     std::vector<SCall> m_calls;
 };
