@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "sim/sim_memory.h"
+
+namespace {
+
+TEST(SimMemory, StartsErasedOrWithOldFirmware) {
+    const CSimMemory erased(0x100000, CSimMemory::EFill::Erased);
+    const CSimMemory old(0x100000, CSimMemory::EFill::OldFirmware);
+    for (std::uint32_t address = 0; address < 0x100000; ++address) {
+        ASSERT_EQ(0xFF, *erased.At(address));
+        // The old firmware never looks erased.
+        ASSERT_EQ(CSimMemory::OldFirmwareByte(address), *old.At(address));
+        ASSERT_NE(0xFF, *old.At(address));
+    }
+}
+
+TEST(SimMemory, DefaultCoversBootAreasAndARoomyApplicationArea) {
+    const CSimMemory memory;
+    EXPECT_TRUE(memory.Holds(0, 0x80000));
+    EXPECT_TRUE(memory.Holds(CSimMemory::APPLICATION_ADDRESS, 0x400000));
+    EXPECT_FALSE(memory.Holds(CSimMemory::APPLICATION_ADDRESS, 0x400001));
+    EXPECT_FALSE(memory.Holds(0xFFFFFFFF, 2));  // must not wrap
+}
+
+struct SEraseCase {
+    std::uint32_t address, length;
+    std::uint32_t erasedFrom, erasedTo;  // erasedFrom == erasedTo: nothing erased
+};
+
+class SimMemoryErase : public ::testing::TestWithParam<SEraseCase> {};
+
+TEST_P(SimMemoryErase, ClearsEveryUnitTheRangeTouches) {
+    const SEraseCase& c = GetParam();
+    CSimMemory memory(0x100000, CSimMemory::EFill::OldFirmware);
+    ASSERT_TRUE(memory.Erase(c.address, c.length));
+    for (std::uint32_t address = 0; address < memory.Size(); ++address) {
+        const bool erased = address >= c.erasedFrom && address < c.erasedTo;
+        ASSERT_EQ(erased ? 0xFF : CSimMemory::OldFirmwareByte(address), *memory.At(address)) << address;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SimMemoryErase,
+                         ::testing::Values(SEraseCase{0x40000, 0, 0, 0},
+                                           SEraseCase{0x40000, 1, 0x40000, 0x60000},
+                                           SEraseCase{0x40001, 1, 0x40000, 0x60000},
+                                           SEraseCase{0x5FFFF, 2, 0x40000, 0x80000},
+                                           SEraseCase{0x40000, 0x40000, 0x40000, 0x80000},
+                                           SEraseCase{0xE0000, 0x20000, 0xE0000, 0x100000}));
+
+TEST(SimMemory, EraseReachingOutside_ErasesNothing) {
+    CSimMemory memory(0x100000, CSimMemory::EFill::OldFirmware);
+    EXPECT_FALSE(memory.Erase(0xE0000, 0x20001));
+    EXPECT_FALSE(memory.Erase(0xFFFFFFFF, 1));
+    EXPECT_EQ(CSimMemory::OldFirmwareByte(0xE0000), *memory.At(0xE0000));
+}
+
+}  // namespace
