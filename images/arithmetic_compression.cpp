@@ -2,7 +2,7 @@
 
 #include <bit>
 
-// The steps follow spec Part 3.1 one for one. Why no index can leave its table, for
+// The steps follow the published algorithm one for one. Why no index can leave its table, for
 // any input bits whatsoever:
 //  - The coder keeps low <= value < high and high - low > Q1 after every
 //    renormalisation (value starts below Q4 = high, every step keeps value inside the
@@ -30,7 +30,7 @@ constexpr std::uint32_t PositionTotal() {
     return total;
 }
 constexpr std::uint32_t kPositionTotal = PositionTotal();
-static_assert(kPositionTotal == 28568, "spec Part 3.1: the position model's total is 28,568");
+static_assert(kPositionTotal == 28568, "the position model's total is 28,568");
 
 // BinarySearchPos's answer for every x below the total. The position model never
 // changes, so one fixed table (built at compile time) replaces twelve search steps.

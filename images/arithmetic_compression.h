@@ -35,7 +35,7 @@ public:
                          std::uint32_t text_size);
 
 private:
-    // The steps of the published algorithm (spec Part 3.1, Algorithms).
+    // The steps of the published algorithm.
     std::uint32_t GetBit();
     std::uint32_t GetBits(std::uint32_t count);
     void StartDecode();

@@ -2,7 +2,7 @@
 
 namespace {
 
-// The table all CCrc32 objects share, and its built flag (spec Part 3.2). Both live for
+// The table all CCrc32 objects share, and its built flag. Both live for
 // the whole program; the first construction builds the table. Every CCrc32 is used on
 // one thread, so the lazy build needs no lock.
 std::uint32_t g_crcTable[256];

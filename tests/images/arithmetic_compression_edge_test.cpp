@@ -1,4 +1,4 @@
-// The decoder's edge cases of spec Part 3.1, on streams made for them by the test
+// The decoder's edge cases, on streams made for them by the test
 // encoder, and the rejected arguments.
 
 #include <gtest/gtest.h>
