@@ -1,0 +1,126 @@
+#include "sim/win32/pipe_writer_server_win32.h"
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+using NtCreateSymbolicLinkObjectFunction = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                                        PUNICODE_STRING);
+
+constexpr ACCESS_MASK SYMBOLIC_LINK_ALL_ACCESS_MASK = 0xF0001;
+
+std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());  // the names here are plain ASCII
+}
+
+UNICODE_STRING UnicodeView(std::wstring& text) {
+    UNICODE_STRING view;
+    view.Buffer = text.data();
+    view.Length = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+    view.MaximumLength = view.Length;
+    return view;
+}
+
+std::string Failure(const char* what) {
+    return std::string(what) + " failed, error " + std::to_string(GetLastError());
+}
+
+}  // namespace
+
+CPipeWriterServer::CPipeWriterServer(CSimWriter& writer, std::string devicePath, std::string pipeName)
+    : m_writer(writer), m_devicePath(std::move(devicePath)), m_pipeName(std::move(pipeName)) {}
+
+CPipeWriterServer::~CPipeWriterServer() {
+    if (m_pipe != nullptr) {
+        CloseHandle(m_pipe);
+    }
+    if (m_link != nullptr) {
+        CloseHandle(m_link);  // the writer is unplugged: opening its path now fails
+    }
+}
+
+bool CPipeWriterServer::Listen(std::string& error) {
+    // The device setup API hands out "\\?\<path>"; the object it names lives in \??.
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const FARPROC found = ntdll != nullptr ? GetProcAddress(ntdll, "NtCreateSymbolicLinkObject") : nullptr;
+    if (found == nullptr) {
+        error = "NtCreateSymbolicLinkObject is not available";
+        return false;
+    }
+    const auto createLink =
+        reinterpret_cast<NtCreateSymbolicLinkObjectFunction>(reinterpret_cast<void (*)()>(found));
+
+    std::wstring linkName = L"\\??\\" + Widen(m_devicePath);
+    std::wstring target = L"\\Device\\NamedPipe\\" + Widen(m_pipeName);
+    UNICODE_STRING linkView = UnicodeView(linkName);
+    UNICODE_STRING targetView = UnicodeView(target);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &linkView, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    HANDLE link = nullptr;
+    const LONG status = createLink(&link, SYMBOLIC_LINK_ALL_ACCESS_MASK, &attributes, &targetView);
+    if (status < 0) {
+        error =
+            "NtCreateSymbolicLinkObject failed, status " + std::to_string(static_cast<unsigned long>(status));
+        return false;
+    }
+    m_link = link;
+
+    const std::string pipePath = "\\\\.\\pipe\\" + m_pipeName;
+    HANDLE pipe = CreateNamedPipeA(pipePath.c_str(), PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, MAX_MESSAGE_SIZE,
+                                   MAX_MESSAGE_SIZE, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        error = Failure("CreateNamedPipeA");
+        return false;
+    }
+    m_pipe = pipe;
+    return true;
+}
+
+bool CPipeWriterServer::ServeConnection(std::string& error) {
+    if (!ConnectNamedPipe(m_pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
+        error = Failure("ConnectNamedPipe");
+        return false;
+    }
+    std::vector<std::uint8_t> request(MAX_MESSAGE_SIZE);
+    bool served = true;
+    while (!m_writer.IsGone()) {
+        DWORD received = 0;
+        if (!ReadFile(m_pipe, request.data(), MAX_MESSAGE_SIZE, &received, nullptr)) {
+            const DWORD reason = GetLastError();
+            if (reason == ERROR_MORE_DATA) {
+                // Take the rest of the message and drop it: the writer only gets what
+                // fits in one packet.
+                ++m_oversized;
+                std::vector<std::uint8_t> rest(MAX_MESSAGE_SIZE);
+                DWORD more = 0;
+                while (!ReadFile(m_pipe, rest.data(), MAX_MESSAGE_SIZE, &more, nullptr) &&
+                       GetLastError() == ERROR_MORE_DATA) {
+                }
+            } else {
+                if (reason != ERROR_BROKEN_PIPE) {
+                    error = "ReadFile failed, error " + std::to_string(reason);
+                    served = false;
+                }
+                break;  // the program closed its handle
+            }
+        }
+        if (received == 0 || m_writer.Write(request.data(), received) == 0) {
+            continue;
+        }
+        // One reply per request, in one message: the program reads in byte mode, so
+        // two queued replies would reach it as one.
+        if (const auto reply = m_writer.Read()) {
+            DWORD written = 0;
+            if (!WriteFile(m_pipe, reply->data(), static_cast<DWORD>(reply->size()), &written, nullptr)) {
+                break;
+            }
+        }
+    }
+    DisconnectNamedPipe(m_pipe);
+    return served;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sim/sim_writer.h"
+
+// Serves a simulated writer where the Windows program looks for one: it makes the
+// device path of a registered writer interface name a message-mode named pipe (an NT
+// symbolic link in \??), and answers each request message with at most one reply
+// message, written in one piece. The link lives as long as this object.
+class CPipeWriterServer {
+public:
+    static constexpr std::uint32_t MAX_MESSAGE_SIZE = 65568;
+
+    CPipeWriterServer(CSimWriter& writer, std::string devicePath, std::string pipeName);
+    ~CPipeWriterServer();
+
+    CPipeWriterServer(const CPipeWriterServer&) = delete;
+    CPipeWriterServer& operator=(const CPipeWriterServer&) = delete;
+
+    // Creates the link and the pipe. False with `error` set when it cannot.
+    bool Listen(std::string& error);
+    // Waits for the program to open the writer and serves it until it closes the handle
+    // or the writer is unplugged. False with `error` set when the pipe fails.
+    bool ServeConnection(std::string& error);
+
+    // Requests longer than MAX_MESSAGE_SIZE; only their first bytes reached the writer.
+    std::uint32_t OversizedRequests() const { return m_oversized; }
+
+private:
+    CSimWriter& m_writer;
+    std::string m_devicePath;
+    std::string m_pipeName;
+    void* m_link = nullptr;  // HANDLE of the symbolic link
+    void* m_pipe = nullptr;  // HANDLE of the pipe, or null
+    std::uint32_t m_oversized = 0;
+};
