@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/console_surface.h"
+
+namespace {
+
+struct SAnswerCase {
+    const char* input;
+    bool yes;
+};
+
+class ConsoleYesNo : public ::testing::TestWithParam<SAnswerCase> {};
+
+TEST_P(ConsoleYesNo, OnlyYesOrYAnswerYes_EverythingElseAndEndOfInputNo) {
+    std::istringstream input(GetParam().input);
+    std::ostringstream output;
+    CConsoleSurface surface(input, output, false);
+    EXPECT_EQ(surface.AskYesNo("Are you sure?", "Warning"), GetParam().yes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ConsoleYesNo,
+                         ::testing::Values(SAnswerCase{"yes\n", true}, SAnswerCase{"y\n", true},
+                                           SAnswerCase{"  yes \r\n", true}, SAnswerCase{"no\n", false},
+                                           SAnswerCase{"yess\n", false}, SAnswerCase{"\n", false},
+                                           SAnswerCase{"", false}));
+
+TEST(ConsoleSurface, Box_ShowsKindCaptionEveryTextLineAndTakesOneLine) {
+    std::istringstream input("\ngo\n");
+    std::ostringstream output;
+    CConsoleSurface surface(input, output, false);
+    surface.ShowMessage("Unable to open.\nPlease check.", "Error", IDialogSurface::BOX_STOP);
+    EXPECT_EQ(output.str(),
+              "[box stop] Error\n"
+              "    Unable to open.\n"
+              "    Please check.\n"
+              "[buttons] OK\n"
+              "[input] \n");
+    // The box took exactly one line: the next command is still there.
+    EXPECT_EQ(surface.ReadCommand("&About"), "go");
+}
+
+TEST(ConsoleSurface, Status_IsPrintedOnlyWhenItChanges) {
+    std::istringstream input;
+    std::ostringstream output;
+    CConsoleSurface surface(input, output, false);
+    surface.SetStatusText("one");
+    surface.SetStatusText("one");
+    surface.SetStatusText("two");
+    EXPECT_EQ(output.str(), "[status]\n    one\n[/status]\n[status]\n    two\n[/status]\n");
+}
+
+TEST(ConsoleSurface, EndOfInput_NoCommand) {
+    std::istringstream input;
+    std::ostringstream output;
+    CConsoleSurface surface(input, output, false);
+    EXPECT_FALSE(surface.ReadCommand("&About").has_value());
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/main_dialog.h"
+#include "images/byte_buffer.h"
+#include "images/resource_source.h"
+#include "sim/sim_transport.h"
+#include "sim/sim_writer.h"
+#include "tests/app/memory_log_file_system.h"
+#include "tests/app/recording_surface.h"
+#include "usb/recording_clock.h"
+
+namespace {
+
+class CFixedVersionRecord final : public IVersionRecord {
+public:
+    std::optional<SProductVersion> ReadProductVersion() override { return SProductVersion{{2, 14186, 0, 0}}; }
+};
+
+// A whole update with the images this build carries, on the in-process wire.
+TEST(MainDialogUpdate, SuccessfulRun_EndsTheDialog_OnlyAfterStatusRestoredAndLogClosed) {
+    CRecordingSurface surface;
+    CMemoryLogFileSystem files;
+    CFixedVersionRecord version;
+    CMainDialog dialog(surface, files, version, "Solenne/Brisa Update");
+    dialog.Initialise();
+
+    CSimWriter writer;  // a Solenne with an old application and boot loader
+    CSimTransport transport(&writer);
+    CRecordingClock clock;
+    dialog.OnGo(SJobEnvironment{transport, clock, nullptr, BuiltInResources(), SystemAllocator()});
+
+    ASSERT_TRUE(dialog.Finished()) << "the run did not complete";
+    EXPECT_EQ(dialog.Result(), 2);
+    EXPECT_FALSE(dialog.IsLogOpen());
+    const auto ended = std::find_if(surface.calls.begin(), surface.calls.end(),
+                                    [](const auto& call) { return call.operation == "EndDialog"; });
+    ASSERT_NE(ended, surface.calls.end());
+    // The success box comes before the end; the instructions come back after it, while
+    // the window is still there.
+    EXPECT_TRUE(std::any_of(surface.calls.begin(), ended, [](const auto& call) {
+        return call.operation == "ShowMessage" && call.text.starts_with("Successfully updated the Solenne.");
+    }));
+    EXPECT_EQ(surface.calls.back().operation, "SetStatusText");
+    EXPECT_EQ(surface.calls.back().text, dialog.InstructionText());
+    EXPECT_TRUE(files.files.begin()->second.ends_with(" - Exiting\n"));
+    EXPECT_TRUE(writer.Summary().restarted);
+}
+
+}  // namespace
