@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Drives the console updater through its standard input against writer-sim on a
 # private writer port, and checks what the user saw, what the writer got and the log.
-# Usage: console_updater_test.sh UPDATER WRITER_SIM SCENARIO
+# Usage: console_updater_test.sh UPDATER WRITER_SIM SCENARIO [WRITER_IDENTIFY]
 set -euo pipefail
 
 updater=$1
 writer_sim=$2
 scenario=$3
+writer_identify=${4:-}
 
 work=$(mktemp -d)
 sim_pid=""
@@ -144,6 +145,17 @@ about)
     expect "$work/updater.out" "[box about] About TesselUpdate"
     expect "$work/updater.out" "    Solenne/Brisa Update Build:  14186"
     [ ! -e "$log" ] || fail "About wrote a log"
+    ;;
+identify)
+    # A Brisa answering from its boot loader: the line shows the boot-mode version.
+    start_writer --type 17 --boot-mode 1 --version 0x01070000 --build 8000
+    status=0
+    "$writer_identify" > "$work/updater.out" 2>&1 || status=$?
+    finish_writer
+    [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
+    expect "$work/updater.out" "USB found Brisa(17), Boot. Ver. 0.00.00, Build 0"
+    expect "$work/sim.out" "programmed: nothing"
+    expect_not "$work/sim.out" "boot-versions"
     ;;
 *)
     echo "unknown scenario $scenario"
