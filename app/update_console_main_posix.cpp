@@ -34,6 +34,7 @@ int main() {
             std::cout << "[unknown command] " << *command << " (go, quit or about)\n";
         }
     }
-    std::cout << "[closed] " << (dialog.Finished() ? "after a successful update" : "without an update") << '\n';
+    std::cout << "[closed] " << (dialog.Finished() ? "after a successful update" : "without an update")
+              << '\n';
     return dialog.Finished() ? 0 : 1;
 }
