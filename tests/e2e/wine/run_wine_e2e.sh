@@ -1,0 +1,284 @@
+#!/usr/bin/env bash
+# The shipped Windows program end to end under Wine and Xvfb: a private Wine prefix with
+# a writer's device interface registered, writer-pipe.exe serving the simulated writer
+# behind it, and the real dialog driven from outside with xdotool.
+#
+#   run_wine_e2e.sh <folder with SolenneBrisaUpdate.exe and writer-pipe.exe> [artefact folder]
+#
+# Scenarios: a full update (boot and application code, verified, writer restarted, the
+# program ends); no writer (the open-failure box, the dialog stays, Escape quits); a
+# writer of a type this build refuses; a writer that never answers (the reply time-out
+# ends the wait). Screenshots of the main dialog, the About box and each box are kept in
+# the artefact folder (default: <exe folder>/wine-e2e).
+set -euo pipefail
+
+exe_dir=$(cd "${1:?usage: $0 <exe folder> [artefact folder]}" && pwd)
+artefacts=${2:-$exe_dir/wine-e2e}
+here=$(cd "$(dirname "$0")" && pwd)
+app_exe=$exe_dir/SolenneBrisaUpdate.exe
+peer_exe=$exe_dir/writer-pipe.exe
+for file in "$app_exe" "$peer_exe"; do
+    [ -f "$file" ] || { echo "missing $file" >&2; exit 1; }
+done
+mkdir -p "$artefacts"
+rm -f "$artefacts"/*.png "$artefacts"/*.txt "$artefacts"/*.log
+
+work=$(mktemp -d /tmp/tessel-wine-e2e.XXXXXX)
+export WINEPREFIX=$work/prefix
+export HOME=$work/home
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+mkdir -p "$HOME/Documents"
+log_file=$HOME/Documents/CVUpdate.log
+main_caption="Solenne/Brisa Update - Build:  14186"
+failures=0
+passed=0
+xvfb_pid=""
+
+cleanup() {
+    wineserver -k >/dev/null 2>&1 || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+check() {  # check <description> <command...>
+    local description=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        fail "$description"
+    fi
+}
+
+# Waits up to $2 seconds for a window whose whole title is $1; prints its id.
+wait_window() {
+    local title=$1 limit=$2 id
+    for _ in $(seq $((limit * 10))); do
+        id=$(xdotool search --name "^${title}\$" 2>/dev/null | tail -1 || true)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+window_present() {
+    xdotool search --name "^$1\$" >/dev/null 2>&1
+}
+
+# Gives the window the keyboard and types the keys.
+press() {
+    local window=$1
+    shift
+    xdotool windowfocus "$window" 2>/dev/null || true
+    sleep 0.2
+    xdotool key "$@"
+}
+
+wait_exit() {  # wait_exit <pid> <seconds>
+    for _ in $(seq $(($2 * 10))); do
+        kill -0 "$1" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+screenshot() {
+    sleep 0.3  # let the window finish painting
+    import -window root "$artefacts/$1.png"
+}
+
+# Starts writer-pipe with the given options; sets peer_pid and peer_summary.
+start_peer() {
+    local name=$1
+    shift
+    peer_summary=$work/$name-summary.txt
+    rm -f "$peer_summary"
+    wine "$peer_exe" --summary "Z:${peer_summary//\//\\}" "$@" >"$work/$name-peer.out" 2>&1 &
+    peer_pid=$!
+    for _ in $(seq 200); do
+        grep -q "ready" "$work/$name-peer.out" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "writer-pipe did not start:" >&2
+    cat "$work/$name-peer.out" >&2
+    return 1
+}
+
+start_app() {
+    rm -f "$log_file"
+    wine "$app_exe" >"$work/app.out" 2>&1 &
+    app_pid=$!
+    main_window=$(wait_window "$main_caption" 30) || { fail "the main dialog did not appear"; return 1; }
+}
+
+# Clicks "&Go!" through its mnemonic.
+press_go() {
+    press "$main_window" alt+g
+}
+
+keep_log() {
+    [ -f "$log_file" ] && cp "$log_file" "$artefacts/$1.log" || true
+    [ -n "${peer_summary:-}" ] && [ -f "$peer_summary" ] && cp "$peer_summary" "$artefacts/$1-writer.txt" || true
+}
+
+log_has() { grep -qF -- "$1" "$log_file"; }
+log_count() { grep -cF -- "$1" "$log_file" || true; }
+summary_has() { grep -qF -- "$1" "$peer_summary"; }
+
+# --- the prefix and the display --------------------------------------------------------
+display_number=90
+while [ -e /tmp/.X11-unix/X$display_number ] || [ -e /tmp/.X$display_number-lock ]; do
+    display_number=$((display_number + 1))
+done
+export DISPLAY=:$display_number
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do
+    xdotool getmouselocation >/dev/null 2>&1 && break
+    sleep 0.1
+done
+
+wineboot -i >"$work/wineboot.log" 2>&1
+# No window manager: Wine draws the captions itself and closes windows at once.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+wine regedit /S "Z:${here//\//\\}\\fake_writer_interface.reg"
+wineserver -w
+
+# --- a full update ----------------------------------------------------------------------
+scenario_full_update() {
+    echo "scenario: full update of a Solenne with an old boot loader and application"
+    start_peer full-update --type 16 --version 0x02050000 --build 14000 --main-boot 0x01070000:8000
+    start_app || return 0
+    screenshot main-dialog
+
+    # The About box, through the system menu's last entry.
+    press "$main_window" alt+space
+    sleep 0.3
+    press "$main_window" Up Return
+    if about=$(wait_window "About TesselUpdate" 10); then
+        screenshot about-box
+        press "$about" Return
+        check "the About box closes with OK" bash -c "sleep 1; ! xdotool search --name '^About TesselUpdate\$' >/dev/null 2>&1"
+    else
+        fail "the About box did not open from the system menu"
+    fi
+
+    press_go
+    if box=$(wait_window "Solenne/Brisa Update" 60); then
+        screenshot success-box
+        press "$box" Return
+    else
+        fail "no success box"
+    fi
+    check "the program ends after the successful update" wait_exit "$app_pid" 20
+    check "the writer connection ends" wait_exit "$peer_pid" 20
+    keep_log full-update
+
+    check "log header" log_has "- Solenne/Brisa Update Server: Build: 14186"
+    check "one header line" [ "$(log_count 'Server: Build:')" = 1 ]
+    check "log identification" log_has "USB found Solenne(16), App. Ver. 2.05.00, Build 14000"
+    check "log boot announcement" log_has "Sending boot code version"
+    check "log application announcement" log_has "Sending software version"
+    check "log success" log_has "Successfully updated the Solenne."
+    check "log exit line" log_has " - Exiting"
+    check "log lines end with a line feed alone" bash -c "! grep -q \$'\\r' '$log_file'"
+    check "boot code programmed and verified" summary_has "programmed: program-boot at 0x40000"
+    check "application programmed and verified" \
+        grep -q "programmed: program-application at 0x80000, 3198584 of 3198584 byte(s), complete, .*verified" \
+        "$peer_summary"
+    check "nothing unverified" bash -c "! grep -q 'NOT VERIFIED\\|INCOMPLETE\\|protocol violation' '$peer_summary'"
+    check "writer restarted" summary_has "restarted: yes"
+    check "writer showed the boot stage" summary_has "display: Programming Boot Code"
+    check "writer showed the application stage" summary_has "display: Programming Application Code"
+}
+
+# --- no writer --------------------------------------------------------------------------
+scenario_no_writer() {
+    echo "scenario: no writer present"
+    peer_summary=""
+    start_app || return 0
+    press_go
+    if box=$(wait_window "Error" 30); then
+        screenshot no-writer-box
+        press "$box" Return
+    else
+        fail "no open-failure box"
+    fi
+    sleep 1
+    check "the dialog stays open after the failure" window_present "$main_caption"
+    press "$main_window" Escape
+    check "Escape ends the program" wait_exit "$app_pid" 20
+    keep_log no-writer
+    check "log header without writer" log_has "Server: Build: 14186"
+    check "log open failure" log_has "Unable to open a connection with your steno machine."
+    check "log exit line without writer" log_has " - Exiting"
+}
+
+# --- a refused machine type -------------------------------------------------------------
+scenario_refusal() {
+    echo "scenario: a type-5 writer, which this build does not serve"
+    start_peer refusal --type 5 --version 0x0301 --build 0
+    start_app || return 0
+    press_go
+    if box=$(wait_window "Error" 30); then
+        screenshot refusal-box
+        press "$box" Return
+    else
+        fail "no refusal box"
+    fi
+    check "the writer connection ends after the refusal" wait_exit "$peer_pid" 20
+    check "the dialog stays open after the refusal" window_present "$main_caption"
+    press "$main_window" Escape
+    check "Escape ends the program after the refusal" wait_exit "$app_pid" 20
+    keep_log refusal
+    check "log refusal" log_has "Improper Machine Type.  This update is not for"
+    check "nothing programmed on a refused writer" summary_has "restarted: no"
+    check "no download to a refused writer" bash -c "! grep -q '^programmed:' '$peer_summary'"
+}
+
+# --- a writer that never answers --------------------------------------------------------
+scenario_silent_writer() {
+    echo "scenario: a writer that never answers (the reply time-out, about 30 s)"
+    start_peer silent --silent
+    start_app || return 0
+    local started=$SECONDS
+    press_go
+    if box=$(wait_window "Error" 50); then
+        local waited=$((SECONDS - started))
+        echo "  the box came after ${waited} s"
+        check "the wait is bounded by the reply time-out" [ "$waited" -ge 25 ]
+        screenshot silent-writer-box
+        press "$box" Return
+    else
+        fail "a silent writer hangs the program (no box within 50 s)"
+    fi
+    check "the dialog stays open after the time-out" window_present "$main_caption"
+    press "$main_window" Escape
+    check "Escape ends the program after the time-out" wait_exit "$app_pid" 20
+    wait_exit "$peer_pid" 10 || kill "$peer_pid" 2>/dev/null || true
+    keep_log silent-writer
+    check "log communication failure" log_has "Unable to communicate with your steno machine.  Error Code 111"
+}
+
+scenario_full_update
+scenario_no_writer
+scenario_refusal
+if [ "${TESSEL_WINE_SKIP_TIMEOUT:-0}" != 1 ]; then
+    scenario_silent_writer
+fi
+
+echo "artefacts in $artefacts"
+echo "wine-e2e: $passed passed, $failures failed"
+[ "$failures" -eq 0 ]
