@@ -88,3 +88,26 @@ TEST(Crc32, AnotherStartValueStartsThere) {
 }
 
 }  // namespace
+
+// Update takes eight bytes per step: every length and alignment must agree with the
+// register computed one bit at a time.
+TEST(Crc32, EveryLengthAndAlignmentMatchesABitwiseRegister) {
+    std::vector<std::uint8_t> bytes(80);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    }
+    for (std::size_t start = 0; start < 8; ++start) {
+        for (std::size_t length = 0; start + length <= bytes.size(); ++length) {
+            std::uint32_t expected = 0xFFFFFFFFu;
+            for (std::size_t i = start; i < start + length; ++i) {
+                expected ^= bytes[i];
+                for (int bit = 0; bit < 8; ++bit) {
+                    expected = (expected & 1u) != 0 ? (expected >> 1) ^ 0xEDB88320u : expected >> 1;
+                }
+            }
+            CCrc32 crc;
+            crc.Update(bytes.data() + start, length);
+            ASSERT_EQ(expected, crc.Value()) << start << " " << length;
+        }
+    }
+}
