@@ -73,6 +73,9 @@ std::uint32_t CSimWriter::Write(const std::uint8_t* data, std::uint32_t size) {
     SReceivedRequest received{
         header, std::vector<std::uint8_t>(data + USB_HEADER_SIZE, data + USB_HEADER_SIZE + payloadSize)};
     std::optional<std::vector<std::uint8_t>> reply = Answer(header, received.payload);
+    if (!m_behaviour.keepPayloads) {
+        received.payload = {};
+    }
     m_transcript.push_back(std::move(received));
 
     if (m_activeFault) {

@@ -49,6 +49,9 @@ struct SFault {
 
 // What the writer does beyond its identity.
 struct SWriterBehaviour {
+    // Whether the transcript keeps each request's payload (headers are always kept);
+    // long runs that only look at the summary can leave them out.
+    bool keepPayloads = true;
     std::uint32_t memorySize = CSimMemory::DEFAULT_SIZE;
     CSimMemory::EFill memoryFill = CSimMemory::EFill::OldFirmware;
     // The information block of selector 4: its payload length and the boot geometry
