@@ -262,7 +262,7 @@ std::uint32_t CArithmeticCompression::Decode(const std::uint8_t* in, std::uint32
     for (std::uint32_t i = 0; i < N - F; ++i) {
         text_buf[i] = 0x20;
     }
-    // Left to the implementer: the last F ring bytes start as zero at every Decode,
+    // The last F ring bytes start as zero at every Decode,
     // so a damaged stream that refers to them sees the same bytes on every call.
     for (std::uint32_t i = N - F; i < N; ++i) {
         text_buf[i] = 0;
