@@ -74,7 +74,16 @@ void PrintUsage() {
         "                            identify, program-application, show-text, set-image-crc,\n"
         "                            read-memory, program-boot, restart, erase, boot-versions,\n"
         "                            info-block); KIND: no-reply (the updater waits 30 s),\n"
-        "                            short-reply, wrong-command, error-reply, gone\n"
+        "                            short-reply, wrong-command, error-reply, gone, short-block,\n"
+        "                            other-address, flip-byte; AMOUNT as the kind takes it\n"
+        "  --corrupt-read ADDR:PASS  invert the byte at ADDR (hex) in the PASS-th read covering it\n"
+        "  --memory-size N           bytes of memory from address 0 (default 0x480000, at most 64 MiB)\n"
+        "  --memory-fill KIND        erased or old-firmware (default old-firmware)\n"
+        "  --info-length N           payload length of the boot geometry block (default 44)\n"
+        "  --boot-block-size N       boot block size the writer reports (default 0x20000)\n"
+        "  --boot-reserve N          boot reserve the writer reports (default 2048)\n"
+        "  --program-refusal CODE    refuse every download chunk with CODE (3: a file is open)\n"
+        "  --refuse-restart BITS     refuse the restart; BITS 1: a file is open, 2: real-time\n"
         "  --name NAME               socket name in the writer-port directory (default writer-sim)\n"
         "  --serve-forever           serve one connection after another instead of ending\n"
         "The writer-port directory is $XDG_RUNTIME_DIR/steno-writers (or /tmp/steno-writers-UID).\n");
@@ -396,6 +405,7 @@ int main(int argc, char** argv) {
             break;
         }
         std::printf("writer-sim: connection closed\n");
+        std::fflush(stdout);
     } while (options.serveForever && !writer.IsGone());
     PrintSummary(writer, server);
     return status;
