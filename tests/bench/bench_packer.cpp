@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tools/file_io.h"
+#include "tools/firmware_gen.h"
 #include "tools/lzari_packer.h"
 
 namespace {
@@ -33,5 +34,19 @@ void BM_PackLzari_Binary3198584(benchmark::State& state) {
 }
 
 BENCHMARK(BM_PackLzari_Binary3198584)->Unit(benchmark::kMillisecond);
+
+// The stand-in application image the build packs.
+void BM_PackLzari_StandInApplication(benchmark::State& state) {
+    const std::vector<std::uint8_t> raw = GenerateApplicationImage();
+    for (auto _ : state) {
+        auto packed = PackLzari(raw);
+        benchmark::DoNotOptimize(packed.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(raw.size()));
+}
+
+BENCHMARK(BM_PackLzari_StandInApplication)->Unit(benchmark::kMillisecond);
 
 }  // namespace
