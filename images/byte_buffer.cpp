@@ -6,7 +6,9 @@ namespace {
 
 class CSystemAllocator final : public IAllocator {
 public:
-    ByteBuffer Allocate(std::size_t size) override { return ByteBuffer(new (std::nothrow) std::uint8_t[size]); }
+    ByteBuffer Allocate(std::size_t size) override {
+        return ByteBuffer(new (std::nothrow) std::uint8_t[size]);
+    }
 };
 
 }  // namespace

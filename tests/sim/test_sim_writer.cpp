@@ -211,17 +211,18 @@ TEST_P(MalformedChunk, IsRefusedAndRecordedAsViolation) {
     EXPECT_EQ(1u, writer.Violations().size());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, MalformedChunk,
-    ::testing::Values(SChunkCase{"NoMarker", 16, 64, 16, 16, 0, 16},
-                      SChunkCase{"OtherType", 17, 64, 16, 16, DOWNLOAD_MARKER, 16},
-                      SChunkCase{"OffsetGap", 16, 64, 32, 16, DOWNLOAD_MARKER, 16},
-                      SChunkCase{"OffsetOverlaps", 16, 64, 8, 16, DOWNLOAD_MARKER, 16},
-                      SChunkCase{"TotalChanged", 16, 80, 16, 16, DOWNLOAD_MARKER, 16},
-                      SChunkCase{"PastTheTotal", 16, 64, 16, 64, DOWNLOAD_MARKER, 64},
-                      SChunkCase{"EmptyChunk", 16, 64, 16, 0, DOWNLOAD_MARKER, 0},
-                      SChunkCase{"PayloadMissing", 16, 64, 16, 16, DOWNLOAD_MARKER, 8}),
-    [](const ::testing::TestParamInfo<SChunkCase>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, MalformedChunk,
+                         ::testing::Values(SChunkCase{"NoMarker", 16, 64, 16, 16, 0, 16},
+                                           SChunkCase{"OtherType", 17, 64, 16, 16, DOWNLOAD_MARKER, 16},
+                                           SChunkCase{"OffsetGap", 16, 64, 32, 16, DOWNLOAD_MARKER, 16},
+                                           SChunkCase{"OffsetOverlaps", 16, 64, 8, 16, DOWNLOAD_MARKER, 16},
+                                           SChunkCase{"TotalChanged", 16, 80, 16, 16, DOWNLOAD_MARKER, 16},
+                                           SChunkCase{"PastTheTotal", 16, 64, 16, 64, DOWNLOAD_MARKER, 64},
+                                           SChunkCase{"EmptyChunk", 16, 64, 16, 0, DOWNLOAD_MARKER, 0},
+                                           SChunkCase{"PayloadMissing", 16, 64, 16, 16, DOWNLOAD_MARKER, 8}),
+                         [](const ::testing::TestParamInfo<SChunkCase>& param) {
+                             return std::string(param.param.name);
+                         });
 
 TEST_F(WriterFixture, ChunkWithoutADownloadUnderWay_IsAViolation) {
     EXPECT_EQ(CMD_ERROR, SendChunk(16, 64, 16, 16).command);
