@@ -43,6 +43,7 @@ TEST_F(AcceptanceRun, SilentIdentify_LogsNotRealThenCode111_AndClosesAfterAnEmpt
 }
 
 struct SRefusalCase {
+    const char* title;
     std::uint32_t reportedType, version, bootMode;
     const char* identificationLine;
     const char* name;
@@ -66,15 +67,20 @@ TEST_P(Refusal, UnservedType_OneOldLayoutLineThenTheRefusal) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Refusal,
-    ::testing::Values(
-        SRefusalCase{5, 0x0105, 0, "USB found Marlow halcyon(5), App. Ver. 1.05 ", "Marlow halcyon"},
-        SRefusalCase{5, 0x0105, 1, "USB found Marlow halcyon(5), Boot Ver. 1.05 ", "Marlow halcyon"},
-        // The old layout prints the whole upper part as the major number.
-        SRefusalCase{1, 0x12345, 0, "USB found Pavo Tessel(1), App. Ver. 123.45 ", "Pavo Tessel"},
-        // A type-3 boot loader answering for an A3 is named as one.
-        SRefusalCase{3, 0x51, 1, "USB found Pavo Tessel A3(4), Boot Ver. 0.51 ", "Pavo Tessel A3"},
-        SRefusalCase{25, 0x0200, 0, "USB found Unknown(18), App. Ver. 2.00 ", "Unknown"},
-        SRefusalCase{0, 0, 0, "USB found Not Real(0), App. Ver. 0.00 ", "Not Real"}));
+    ::testing::Values(SRefusalCase{"Type5Application", 5, 0x0105, 0,
+                                   "USB found Marlow halcyon(5), App. Ver. 1.05 ", "Marlow halcyon"},
+                      SRefusalCase{"Type5BootMode", 5, 0x0105, 1,
+                                   "USB found Marlow halcyon(5), Boot Ver. 1.05 ", "Marlow halcyon"},
+                      // The old layout prints the whole upper part as the major number.
+                      SRefusalCase{"UpperPartUnmasked", 1, 0x12345, 0,
+                                   "USB found Pavo Tessel(1), App. Ver. 123.45 ", "Pavo Tessel"},
+                      // A type-3 boot loader answering for an A3 is named as one.
+                      SRefusalCase{"Type3BootLoaderOfAnA3", 3, 0x51, 1,
+                                   "USB found Pavo Tessel A3(4), Boot Ver. 0.51 ", "Pavo Tessel A3"},
+                      SRefusalCase{"TypeBeyondTheCatalogue", 25, 0x0200, 0,
+                                   "USB found Unknown(18), App. Ver. 2.00 ", "Unknown"},
+                      SRefusalCase{"NotReal", 0, 0, 0, "USB found Not Real(0), App. Ver. 0.00 ", "Not Real"}),
+    [](const ::testing::TestParamInfo<SRefusalCase>& param) { return param.param.title; });
 
 struct SIdentificationCase {
     const char* title;
