@@ -3,18 +3,12 @@
 #   tools/coverage.sh [build-dir]        (default build/coverage)
 # Builds with gcc --coverage and no sanitizers, runs every CTest test, then writes a
 # summary to the terminal and an HTML report to <build-dir>/coverage/index.html.
-# Installs gcovr with apt-get when it is missing.
+# Installs gcovr (and the build's packages) when missing.
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build/coverage}
 
-if ! command -v gcovr >/dev/null 2>&1; then
-    if [ "$(id -u)" -eq 0 ]; then
-        apt-get install -y gcovr
-    else
-        sudo apt-get install -y gcovr
-    fi
-fi
+tools/install-packages.sh cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev gcovr
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DTESSEL_SANITIZE=OFF \
     -DCMAKE_C_FLAGS="--coverage" -DCMAKE_CXX_FLAGS="--coverage" \

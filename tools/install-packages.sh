@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the Debian packages named on the command line that are not installed yet
+# (with sudo unless run as root); does nothing when all are there.
+set -euo pipefail
+missing=()
+for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
