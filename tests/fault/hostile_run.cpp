@@ -133,7 +133,13 @@ public:
     static constexpr std::uint32_t BOOT_RESERVE = 32;
     static constexpr std::uint32_t MAX_DOWNLOAD = 4u << 20;
 
-    explicit CHonestWriter(const SIdentity& identity) : m_identity(identity) {}
+    // The segments' storage outlives the writer, so that a run does not map and fault
+    // in fresh pages for every download; each new writer starts with none in use.
+    explicit CHonestWriter(const SIdentity& identity) : m_identity(identity), m_segments(SegmentArena()) {
+        for (SSegment& segment : m_segments) {
+            segment.inUse = false;
+        }
+    }
 
     std::vector<std::uint8_t> Answer(const SUsbHeader& request, const std::uint8_t* payload,
                                      std::uint32_t payloadSize) {
@@ -159,7 +165,7 @@ public:
             }
             case CMD_ERASE:
                 for (SSegment& segment : m_segments) {
-                    if (segment.base < std::uint64_t{p[0]} + p[1] &&
+                    if (segment.inUse && segment.base < std::uint64_t{p[0]} + p[1] &&
                         p[0] < segment.base + segment.bytes.size()) {
                         std::fill(segment.bytes.begin(), segment.bytes.end(), std::uint8_t{0xFF});
                     }
@@ -179,15 +185,24 @@ public:
 
 private:
     struct SSegment {
-        std::uint32_t base;
+        std::uint32_t base = 0;
         std::vector<std::uint8_t> bytes;
+        bool inUse = false;
     };
+
+    static std::vector<SSegment>& SegmentArena() {
+        static std::vector<SSegment> arena;
+        return arena;
+    }
 
     // Erased flash where no download wrote.
     std::vector<std::uint8_t> Read(std::uint32_t address, std::uint32_t length) const {
         std::vector<std::uint8_t> block(length, 0xFF);
         const std::uint64_t end = std::uint64_t{address} + length;
         for (const SSegment& segment : m_segments) {
+            if (!segment.inUse) {
+                continue;
+            }
             const std::uint64_t from = std::max<std::uint64_t>(address, segment.base);
             const std::uint64_t to = std::min<std::uint64_t>(end, segment.base + segment.bytes.size());
             if (from < to) {
@@ -207,11 +222,24 @@ private:
             if (p[2] > MAX_DOWNLOAD) {
                 return MakeReply(CMD_ERROR, {0x22, 0, 0, 0, 0});
             }
-            std::erase_if(m_segments, [&](const SSegment& segment) { return segment.base == base; });
-            m_segments.push_back({base, std::vector<std::uint8_t>(p[2], 0xFF)});
+            SSegment* fresh = nullptr;
+            for (SSegment& segment : m_segments) {
+                if (segment.inUse && segment.base == base) {
+                    segment.inUse = false;
+                }
+                if (!segment.inUse && fresh == nullptr) {
+                    fresh = &segment;
+                }
+            }
+            if (fresh == nullptr) {
+                fresh = &m_segments.emplace_back();
+            }
+            fresh->base = base;
+            fresh->bytes.assign(p[2], 0xFF);
+            fresh->inUse = true;
         }
         for (SSegment& segment : m_segments) {
-            if (segment.base == base && p[3] <= segment.bytes.size() &&
+            if (segment.inUse && segment.base == base && p[3] <= segment.bytes.size() &&
                 payloadSize <= segment.bytes.size() - p[3]) {
                 std::copy(payload, payload + payloadSize, segment.bytes.begin() + p[3]);
                 return MakeReply(CMD_CHUNK_ACCEPTED, {0, 0, 0, 0, 0});
@@ -221,7 +249,7 @@ private:
     }
 
     SIdentity m_identity;
-    std::vector<SSegment> m_segments;
+    std::vector<SSegment>& m_segments;
 };
 
 class CScript {
