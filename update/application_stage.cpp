@@ -84,6 +84,7 @@ bool CUpdateJob::RunApplicationStage() {
             m_message.Format("Attempt %d to Program Application Code", attempt);
         }
         m_link->ShowText(m_message.Text());
+        m_progress.BeginAttempt(CRunProgress::EStage::Application);
 
         const std::int32_t programmed = m_link->ProgramApplication(image.data.get(), n, m_machineType);
         if (programmed != RESULT_OK) {
@@ -94,6 +95,7 @@ bool CUpdateJob::RunApplicationStage() {
             break;
         }
         if (Crc(readBack.get(), n) == expectedCrc) {
+            m_progress.Verified(CRunProgress::EStage::Application);
             return true;
         }
         verificationFailed = attempt == MAX_ATTEMPTS;

@@ -69,6 +69,7 @@ bool CUpdateJob::RunBootStage() {
             m_message.Format("Attempt %d to Program Boot Code", attempt);
         }
         m_link->ShowText(m_message.Text());
+        m_progress.BeginAttempt(CRunProgress::EStage::Boot);
 
         if (early) {
             m_link->Erase(BOOT_AREA_ADDRESS, BOOT_AREA_ADDRESS);
@@ -109,6 +110,7 @@ bool CUpdateJob::RunBootStage() {
             }
         }
         if (Crc(readBack.get(), n) == expectedCrc) {
+            m_progress.Verified(CRunProgress::EStage::Boot);
             return true;
         }
     }

@@ -36,11 +36,13 @@ bool CUpdateJob::ReadBack(std::uint32_t address, std::uint32_t length, std::uint
             return false;
         }
         offset += size;
+        m_progress.ReadBack(offset, length);
     }
     return true;
 }
 
 void CUpdateJob::ReportMemoryFailure() {
+    m_progress.Failed();
     m_host.MessageOk(m_message.Format("System too low on memory!"), "Error", MESSAGE_ICON_STOP);
 }
 

@@ -5,7 +5,7 @@
 using namespace version_code;
 
 CUpdateJob::CUpdateJob(IUpdateHost& host, const SJobEnvironment& environment)
-    : m_host(host), m_environment(environment) {}
+    : m_host(host), m_environment(environment), m_progress(environment.progress) {}
 
 CUpdateJob::~CUpdateJob() = default;
 
@@ -13,16 +13,31 @@ void CUpdateJob::Run() {
     m_decoder = std::make_unique<CArithmeticCompression>();
     m_link = std::make_unique<CTesselUsb>(m_environment.transport, m_environment.clock, m_environment.notice,
                                           m_environment.allocator);
+    m_link->SetTransferObserver(&m_progress);
     m_host.OpenLog();
 
-    if (Connect() && IdentifyWriter() && Accept() && ConfirmDowngrade() &&
-        (!BootStageDue() || RunBootStage()) && (Row().appImageId == 0 || RunApplicationStage())) {
-        Complete();
+    if (Connect() && IdentifyWriter() && Accept() && ConfirmDowngrade()) {
+        const bool bootStageDue = BootStageDue();
+        PlanProgress(bootStageDue);
+        if ((!bootStageDue || RunBootStage()) && (Row().appImageId == 0 || RunApplicationStage())) {
+            Complete();
+        }
     }
     ExitPath();
 }
 
+void CUpdateJob::PlanProgress(bool bootStageDue) {
+    const auto recordedLength = [this](std::uint32_t id) -> std::uint32_t {
+        const std::optional<SImageRecord> record = m_environment.resources.FindRecord(id);
+        return record ? record->length : 0;
+    };
+    const SMachineInfo& row = Row();
+    m_progress.Plan(bootStageDue ? recordedLength(row.bootImageId) : 0,
+                    row.appImageId != 0 ? recordedLength(row.appImageId) : 0);
+}
+
 void CUpdateJob::ReportError(const char* text) {
+    m_progress.Failed();
     m_host.LogLine(text);
     m_host.MessageOk(text, "Error", MESSAGE_ICON_STOP);
 }

@@ -11,6 +11,8 @@
 #include "images/resource_source.h"
 #include "update/catalogue.h"
 #include "update/message_buffer.h"
+#include "update/progress_sink.h"
+#include "update/run_progress.h"
 #include "update/update_host.h"
 #include "usb/clock.h"
 #include "usb/tessel_usb.h"
@@ -24,6 +26,7 @@ struct SJobEnvironment {
     IUserNotice* notice;  // the link's restart-refusal box; may be null
     const IResourceSource& resources;
     IAllocator& allocator;
+    IProgressSink* progress = nullptr;  // told how far the run has got; may be null
 };
 
 // One update run, started by "Go!": connection, identification, acceptance, the boot and
@@ -58,6 +61,8 @@ private:
     bool ConfirmDowngrade();
 
     bool BootStageDue() const;
+    // Tells the progress of the stages ahead, by their images' recorded lengths.
+    void PlanProgress(bool bootStageDue);
     bool RunBootStage();
     void AnnounceBootCode(bool withStatus);
     // Undoes the early boot loader's layout in the read-back buffer; false when the
@@ -93,6 +98,7 @@ private:
 
     std::unique_ptr<CTesselUsb> m_link;
     std::unique_ptr<CArithmeticCompression> m_decoder;
+    CRunProgress m_progress;
     CCrc32 m_crc;
     CMessageBuffer m_message;
     std::string m_status;

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "usb/clock.h"
+#include "usb/transfer_observer.h"
 #include "usb/transport.h"
 #include "usb/usb_codes.h"
 #include "usb/usb_header.h"
@@ -31,6 +32,9 @@ public:
 
     CTesselUsb(const CTesselUsb&) = delete;
     CTesselUsb& operator=(const CTesselUsb&) = delete;
+
+    // Told of each download chunk the writer takes; null (the default) for nobody.
+    void SetTransferObserver(ITransferObserver* observer) { m_observer = observer; }
 
     // Connection.
     std::uint32_t Open();
@@ -97,6 +101,7 @@ private:
     IClock& m_clock;
     IUserNotice* m_notice;
     IAllocator& m_allocator;
+    ITransferObserver* m_observer = nullptr;
 
     bool m_open = false;
     std::uint32_t m_sequence = 0;

@@ -110,6 +110,9 @@ std::int32_t CTesselUsb::ProgramApplication(const std::uint8_t* image, std::uint
             return result;
         }
         offset += size;
+        if (m_observer != nullptr) {
+            m_observer->ChunkTaken(offset, length);
+        }
     }
     return RESULT_OK;
 }
@@ -169,5 +172,8 @@ std::int32_t CTesselUsb::ProgramBoot(const std::uint8_t* image, std::uint32_t le
             return result;
         }
         offset += size;
+        if (m_observer != nullptr) {
+            m_observer->ChunkTaken(offset, sent);
+        }
     }
 }

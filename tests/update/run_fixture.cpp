@@ -38,7 +38,7 @@ ByteBuffer CCountingAllocator::Allocate(std::size_t size) {
     return ByteBuffer(new (std::nothrow) std::uint8_t[size]);
 }
 
-RunFixture::RunFixture() {
+SRunSetup::SRunSetup() {
     const STestImages& images = STestImages::Get();
     resources.containers[IDR_BOOT_IMAGE] = images.packedBoot;
     resources.containers[IDR_APPLICATION_IMAGE] = images.packedApplication;
@@ -48,17 +48,17 @@ RunFixture::RunFixture() {
     writer.Identity() = OldSolenne();
 }
 
-void RunFixture::Run() {
-    SJobEnvironment environment{transport, clock, &host, resources, allocator};
+void SRunSetup::Run() {
+    SJobEnvironment environment{transport, clock, &host, resources, allocator, progress};
     CUpdateJob job(host, environment);
     job.Run();
 }
 
-SWriterIdentity RunFixture::OldSolenne(std::uint32_t mainBootBuild) {
+SWriterIdentity SRunSetup::OldSolenne(std::uint32_t mainBootBuild) {
     return {16, 0x02050000, 0, 14000, 0x01070000, mainBootBuild, 0, 0};
 }
 
-std::vector<std::uint16_t> RunFixture::Commands() const {
+std::vector<std::uint16_t> SRunSetup::Commands() const {
     std::vector<std::uint16_t> commands;
     for (const SReceivedRequest& request : writer.Transcript()) {
         commands.push_back(request.header.command);
@@ -66,11 +66,11 @@ std::vector<std::uint16_t> RunFixture::Commands() const {
     return commands;
 }
 
-std::uint32_t RunFixture::CountOf(std::uint16_t command) const {
+std::uint32_t SRunSetup::CountOf(std::uint16_t command) const {
     return static_cast<std::uint32_t>(writer.RequestsOf(command).size());
 }
 
-bool RunFixture::MemoryHolds(std::uint32_t address, const std::vector<std::uint8_t>& bytes) const {
+bool SRunSetup::MemoryHolds(std::uint32_t address, const std::vector<std::uint8_t>& bytes) const {
     const auto size = static_cast<std::uint32_t>(bytes.size());
     return writer.Memory().Holds(address, size) &&
            std::memcmp(writer.Memory().At(address), bytes.data(), size) == 0;

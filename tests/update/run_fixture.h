@@ -38,16 +38,17 @@ public:
     std::uint32_t allocations = 0;
 };
 
-// A whole run against a simulated writer with the test images.
-struct RunFixture : ::testing::Test {
+// A whole run against a simulated writer with the test images; a test may set up two.
+struct SRunSetup {
     CSimWriter writer;
     CSimTransport transport{&writer};
     CRecordingClock clock;
     CRecordingHost host;
     CTestResources resources;
     CCountingAllocator allocator;
+    IProgressSink* progress = nullptr;
 
-    RunFixture();
+    SRunSetup();
     void Run();
 
     // The writer as a Solenne running an old application and old boot loaders.
@@ -58,6 +59,10 @@ struct RunFixture : ::testing::Test {
     bool MemoryHolds(std::uint32_t address, const std::vector<std::uint8_t>& bytes) const;
 
     using SCall = CRecordingHost::SCall;
+};
+
+struct RunFixture : ::testing::Test, SRunSetup {
+    using SRunSetup::Run;  // not the test framework's own Run
 };
 
 extern const char* const BOOT_ANNOUNCEMENT;
