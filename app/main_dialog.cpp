@@ -72,26 +72,65 @@ std::string CMainDialog::AboutText() {
 }
 
 void CMainDialog::OnGo(const SJobEnvironment& environment) {
+    if (!BeginRun()) {
+        return;
+    }
+    // EndRun also after a failure that leaves as an exception, or the dialog could
+    // never end again.
+    struct SRunEnd {
+        CMainDialog& dialog;
+        ~SRunEnd() { dialog.EndRun(); }
+    } runEnd{*this};
+    RunUpdate(*this, *this, environment);
+}
+
+void CMainDialog::RunUpdate(IUpdateHost& host, IUserNotice& notice, const SJobEnvironment& environment) {
     SJobEnvironment withNotice = environment;
-    withNotice.notice = this;
+    withNotice.notice = &notice;
     try {
-        CUpdateJob job(*this, withNotice);
+        CUpdateJob job(host, withNotice);
         job.Run();
     } catch (const CLogFileError&) {
         // The run was abandoned where the log failed, before its exit path; put the
         // instructions back so the dialog looks ready for another try.
-        m_surface.ShowMessage(LOG_FAILURE_TEXT, m_applicationTitle.c_str(), IDialogSurface::BOX_STOP);
-        RestoreStatus();
+        if (environment.progress != nullptr) {
+            environment.progress->Failed();
+        }
+        host.MessageOk(LOG_FAILURE_TEXT, host.ApplicationTitle(), MESSAGE_ICON_STOP);
+        host.RestoreStatus();
+    }
+}
+
+bool CMainDialog::BeginRun() {
+    if (m_runInProgress || m_ended) {
+        return false;
+    }
+    m_runInProgress = true;
+    return true;
+}
+
+void CMainDialog::EndRun() {
+    m_runInProgress = false;
+    if (m_endPending) {
+        m_endPending = false;
+        m_surface.EndDialog(m_result);
     }
 }
 
 void CMainDialog::Cancel() {
+    if (m_runInProgress) {
+        return;  // the run goes on to its end; nothing is remembered for after it
+    }
     End(DIALOG_RESULT_CANCEL);
 }
 
 void CMainDialog::End(int result) {
     m_ended = true;
     m_result = result;
+    if (m_runInProgress) {
+        m_endPending = true;  // the window closes once the run is over
+        return;
+    }
     m_surface.EndDialog(result);
 }
 

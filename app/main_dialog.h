@@ -12,8 +12,12 @@
 #include "usb/user_notice.h"
 
 // The portable behaviour of the main dialog: initialisation texts, the About text, the
-// "&Go!" handler that runs one update synchronously, and the host of that run. Each build
-// realises the window as an IDialogSurface.
+// "&Go!" handler that runs one update, and the host of that run. Each build realises the
+// window as an IDialogSurface.
+//
+// While a run is in progress the dialog does not end: the cancel command does nothing,
+// and the end that FinishDialog asks for waits until the run is over, so the run's own
+// clean-up still reaches the window. No run starts inside another.
 class CMainDialog final : public IUpdateHost, public IUserNotice {
 public:
     static constexpr int DIALOG_RESULT_CANCEL = 2;
@@ -31,12 +35,23 @@ public:
     void Initialise();
     // "<title> Build:  <build>", with the build string read afresh.
     std::string AboutText();
-    // The "&Go!" handler: one update run with this dialog as its host and as the link's
-    // notice box. A log-file failure that abandons the run is shown in a stop box; the
-    // dialog stays open.
+    // The "&Go!" handler on this thread: one update run with this dialog as its host and
+    // as the link's notice box; nothing while a run is in progress.
     void OnGo(const SJobEnvironment& environment);
-    // The cancel command ("&Quit", Esc, the close box): ends the dialog with result 2.
+    // The cancel command ("&Quit", Esc, the close box): ends the dialog with result 2;
+    // nothing while a run is in progress.
     void Cancel();
+
+    // A run that another thread carries out: BeginRun on the dialog's thread (false, and
+    // nothing changes, while a run is in progress), RunUpdate on any thread, EndRun on the
+    // dialog's thread once the run is over.
+    bool BeginRun();
+    void EndRun();
+    bool RunInProgress() const { return m_runInProgress; }
+    // One update run whose host is `host` (this dialog, or what carries its calls to the
+    // dialog's thread): the job, then the stop box of a log failure that abandoned it.
+    // Touches the dialog only through `host` and `notice`.
+    static void RunUpdate(IUpdateHost& host, IUserNotice& notice, const SJobEnvironment& environment);
 
     // True once the dialog has ended, by the cancel command or FinishDialog.
     bool Ended() const { return m_ended; }
@@ -83,6 +98,8 @@ private:
     std::string m_caption;
     std::string m_instructionText;
 
+    bool m_runInProgress = false;
+    bool m_endPending = false;
     bool m_ended = false;
     bool m_finished = false;
     int m_result = 0;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/main_dialog.h"
 #include "images/byte_buffer.h"
@@ -37,13 +38,15 @@ TEST(MainDialogUpdate, SuccessfulRun_EndsTheDialog_OnlyAfterStatusRestoredAndLog
     const auto ended = std::find_if(surface.calls.begin(), surface.calls.end(),
                                     [](const auto& call) { return call.operation == "EndDialog"; });
     ASSERT_NE(ended, surface.calls.end());
-    // The success box comes before the end; the instructions come back after it, while
-    // the window is still there.
+    // The success box and the instructions put back by the exit path reach the window
+    // before it ends; the end is the last thing the window sees.
     EXPECT_TRUE(std::any_of(surface.calls.begin(), ended, [](const auto& call) {
         return call.operation == "ShowMessage" && call.text.starts_with("Successfully updated the Solenne.");
     }));
-    EXPECT_EQ(surface.calls.back().operation, "SetStatusText");
-    EXPECT_EQ(surface.calls.back().text, dialog.InstructionText());
+    ASSERT_NE(ended, surface.calls.begin());
+    EXPECT_EQ(std::prev(ended)->operation, "SetStatusText");
+    EXPECT_EQ(std::prev(ended)->text, dialog.InstructionText());
+    EXPECT_EQ(std::next(ended), surface.calls.end());
     EXPECT_TRUE(files.files.begin()->second.ends_with(" - Exiting\n"));
     EXPECT_TRUE(writer.Summary().restarted);
 }
