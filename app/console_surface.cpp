@@ -40,14 +40,43 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-CConsoleSurface::CConsoleSurface(std::istream& input, std::ostream& output, bool interactive)
-    : m_input(input), m_output(output), m_interactive(interactive) {}
+CConsoleSurface::CConsoleSurface(std::istream& input, std::ostream& output, bool interactive,
+                                 std::ostream* progress)
+    : m_input(input), m_output(output), m_interactive(interactive), m_progress(progress) {}
+
+std::string CConsoleSurface::ProgressLine(std::uint64_t done, std::uint64_t total) {
+    const std::uint64_t percent = total == 0 ? 0 : done >= total ? 100 : done * 100 / total;
+    return "Updating the writer: " + std::to_string(percent) + " %";
+}
+
+void CConsoleSurface::Progress(std::uint64_t done, std::uint64_t total) {
+    if (m_progress == nullptr) {
+        return;
+    }
+    const std::string line = ProgressLine(done, total);
+    if (line == m_progressLine) {
+        return;
+    }
+    // Each line is at least as long as the last, so it covers it.
+    *m_progress << '\r' << line << std::flush;
+    m_progressLine = line;
+}
+
+void CConsoleSurface::ClearProgress() {
+    if (m_progress == nullptr || m_progressLine.empty()) {
+        return;
+    }
+    *m_progress << '\r' << std::string(m_progressLine.size(), ' ') << '\r' << std::flush;
+    m_progressLine.clear();
+}
 
 void CConsoleSurface::SetCaption(const char* text) {
+    ClearProgress();
     m_output << "[caption] " << text << '\n' << std::flush;
 }
 
 void CConsoleSurface::SetStatusText(const char* text) {
+    ClearProgress();
     const std::string status = text != nullptr ? text : "";
     if (m_status == status) {
         return;
@@ -59,6 +88,7 @@ void CConsoleSurface::SetStatusText(const char* text) {
 }
 
 void CConsoleSurface::PrintBox(const char* kind, const char* caption, const char* text, const char* buttons) {
+    ClearProgress();
     m_output << "[box " << kind << "] " << caption << '\n';
     PrintIndented(m_output, text);
     m_output << "[buttons] " << buttons << '\n' << std::flush;
@@ -88,6 +118,7 @@ void CConsoleSurface::ShowAbout(const char* caption, const char* text) {
 }
 
 std::optional<std::string> CConsoleSurface::ReadCommand(const std::string& aboutEntry) {
+    ClearProgress();
     m_output << "[buttons] &Go! (go)  &Quit (quit)  [system menu] " << aboutEntry << " (about)\n"
              << std::flush;
     return ReadLine("go/quit/about > ");

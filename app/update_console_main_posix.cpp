@@ -15,7 +15,10 @@
 #include "usb/transport_posix.h"
 
 int main() {
-    CConsoleSurface surface(std::cin, std::cout, isatty(STDIN_FILENO) != 0);
+    // Progress goes to standard error only when a person sees it there, so scripted runs
+    // print exactly what they always did.
+    CConsoleSurface surface(std::cin, std::cout, isatty(STDIN_FILENO) != 0,
+                            isatty(STDERR_FILENO) != 0 ? &std::cerr : nullptr);
     CMainDialog dialog(surface, SystemLogFileSystem(), SystemVersionRecord(), APPLICATION_TITLE);
     dialog.Initialise();
 
@@ -25,8 +28,9 @@ int main() {
             dialog.Cancel();
         } else if (*command == "go") {
             CWriterPortTransport transport;
-            const SJobEnvironment environment{transport, SystemClock(), nullptr, BuiltInResources(),
-                                              SystemAllocator()};
+            SJobEnvironment environment{transport, SystemClock(), nullptr, BuiltInResources(),
+                                        SystemAllocator()};
+            environment.progress = &surface;
             dialog.OnGo(environment);
         } else if (*command == "about") {
             surface.ShowAbout(ABOUT_BOX_CAPTION, dialog.AboutText().c_str());

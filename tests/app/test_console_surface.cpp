@@ -59,3 +59,39 @@ TEST(ConsoleSurface, EndOfInput_NoCommand) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ConsoleProgress, OneLineThatOverwritesItself_TakenAwayBeforeTheNextOutput) {
+    std::istringstream input;
+    std::ostringstream output;
+    std::ostringstream progress;
+    CConsoleSurface surface(input, output, false, &progress);
+    surface.Progress(0, 400);
+    surface.Progress(1, 400);  // still 0 %: nothing new to show
+    surface.Progress(399, 400);
+    surface.SetStatusText("Sending");
+    surface.Progress(400, 400);
+    surface.ShowMessage("Done.", "Title", IDialogSurface::BOX_INFORMATION);
+
+    const std::string blank(std::string("Updating the writer: 99 %").size(), ' ');
+    EXPECT_EQ(progress.str(), "\rUpdating the writer: 0 %\rUpdating the writer: 99 %\r" + blank +
+                                  "\r\rUpdating the writer: 100 %\r" + std::string(blank.size() + 1, ' ') +
+                                  "\r");
+    // The dialog's own output is what it is without progress.
+    std::istringstream sameInput;
+    std::ostringstream sameOutput;
+    CConsoleSurface plain(sameInput, sameOutput, false);
+    plain.Progress(399, 400);
+    plain.SetStatusText("Sending");
+    plain.ShowMessage("Done.", "Title", IDialogSurface::BOX_INFORMATION);
+    EXPECT_EQ(output.str(), sameOutput.str());
+}
+
+TEST(ConsoleProgress, Percent_Reaches100OnlyAtTheEnd) {
+    EXPECT_EQ(CConsoleSurface::ProgressLine(0, 0), "Updating the writer: 0 %");
+    EXPECT_EQ(CConsoleSurface::ProgressLine(6397167, 6397168), "Updating the writer: 99 %");
+    EXPECT_EQ(CConsoleSurface::ProgressLine(6397168, 6397168), "Updating the writer: 100 %");
+}
+
+}  // namespace
