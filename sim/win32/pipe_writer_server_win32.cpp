@@ -115,6 +115,9 @@ bool CPipeWriterServer::ServeConnection(std::string& error) {
         // One reply per request, in one message: the program reads in byte mode, so
         // two queued replies would reach it as one.
         if (const auto reply = m_writer.Read()) {
+            if (m_replyDelayMs != 0) {
+                Sleep(m_replyDelayMs);
+            }
             DWORD written = 0;
             if (!WriteFile(m_pipe, reply->data(), static_cast<DWORD>(reply->size()), &written, nullptr)) {
                 break;

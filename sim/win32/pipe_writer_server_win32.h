@@ -25,6 +25,10 @@ public:
     // or the writer is unplugged. False with `error` set when the pipe fails.
     bool ServeConnection(std::string& error);
 
+    // Holds back every reply this long, as a writer busy with its flash would: the
+    // program's wait for a reply then lasts about as long as on a slow device.
+    void SetReplyDelay(std::uint32_t milliseconds) { m_replyDelayMs = milliseconds; }
+
     // Requests longer than MAX_MESSAGE_SIZE; only their first bytes reached the writer.
     std::uint32_t OversizedRequests() const { return m_oversized; }
 
@@ -35,4 +39,5 @@ private:
     void* m_link = nullptr;  // HANDLE of the symbolic link
     void* m_pipe = nullptr;  // HANDLE of the pipe, or null
     std::uint32_t m_oversized = 0;
+    std::uint32_t m_replyDelayMs = 0;
 };

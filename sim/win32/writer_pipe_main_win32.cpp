@@ -17,6 +17,7 @@ struct SOptions {
     SWriterIdentity identity;
     SWriterBehaviour behaviour;
     std::uint32_t connections = 1;
+    std::uint32_t replyDelayMs = 0;
     bool silent = false;
     std::string summaryPath;
     std::string devicePath = "root#stenowriter#0000#{202e68c5-5980-4a60-b761-77c4de9d5dbf}";
@@ -33,6 +34,7 @@ void PrintUsage() {
                  "  --main-boot HEX:N       main boot loader version and build\n"
                  "  --program-refusal N     refuse every download chunk with writer code N\n"
                  "  --silent                take every request and never answer\n"
+                 "  --reply-delay MS        wait MS milliseconds before sending each reply\n"
                  "  --connections N         serve N connections, then unplug (default 1)\n"
                  "  --summary FILE          where to write what happened to the writer\n"
                  "  --device-path PATH      device path without \\\\?\\ (default the registered writer)\n"
@@ -80,6 +82,8 @@ bool ParseOptions(int argc, char** argv, SOptions& options) {
             field = &options.behaviour.programRefusal;
         } else if (option == "--connections") {
             field = &options.connections;
+        } else if (option == "--reply-delay") {
+            field = &options.replyDelayMs;
         } else if (option == "--main-boot") {
             const std::size_t colon = value.find(':');
             const auto version = ParseNumber(value.substr(0, colon), 16);
@@ -164,6 +168,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         CPipeWriterServer server(writer, options.devicePath, options.pipeName);
+        server.SetReplyDelay(options.replyDelayMs);
         std::string error;
         if (!server.Listen(error)) {
             std::fprintf(stderr, "writer-pipe: %s\n", error.c_str());
