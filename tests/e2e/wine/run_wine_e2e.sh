@@ -3,13 +3,15 @@
 # a writer's device interface registered, writer-pipe.exe serving the simulated writer
 # behind it, and the real dialog driven from outside with xdotool.
 #
-#   run_wine_e2e.sh <folder with SolenneBrisaUpdate.exe and writer-pipe.exe> [artefact folder]
+#   run_wine_e2e.sh <folder with SolenneBrisaUpdate.exe, writer-pipe.exe and window-probe.exe> [artefact folder]
 #
 # Scenarios: a full update (boot and application code, verified, writer restarted, the
-# program ends); no writer (the open-failure box, the dialog stays, Escape quits); a
-# writer of a type this build refuses; a writer that never answers (the reply time-out
-# ends the wait). Screenshots of the main dialog, the About box and each box are kept in
-# the artefact folder (default: <exe folder>/wine-e2e).
+# program ends); no writer (the open-failure box, the dialog stays and lets the session
+# end, Escape quits); a writer of a type this build refuses; a slow writer while the user
+# tries to close the window (the dialog keeps answering, refuses to end the session and
+# to close, the update completes); a writer that never answers (the reply time-out ends
+# the wait). Screenshots of the main dialog, the About box and each box, and what
+# window-probe saw, are kept in the artefact folder (default: <exe folder>/wine-e2e).
 set -euo pipefail
 
 exe_dir=$(cd "${1:?usage: $0 <exe folder> [artefact folder]}" && pwd)
@@ -17,7 +19,8 @@ artefacts=${2:-$exe_dir/wine-e2e}
 here=$(cd "$(dirname "$0")" && pwd)
 app_exe=$exe_dir/SolenneBrisaUpdate.exe
 peer_exe=$exe_dir/writer-pipe.exe
-for file in "$app_exe" "$peer_exe"; do
+probe_exe=$exe_dir/window-probe.exe
+for file in "$app_exe" "$peer_exe" "$probe_exe"; do
     [ -f "$file" ] || { echo "missing $file" >&2; exit 1; }
 done
 mkdir -p "$artefacts"
@@ -34,8 +37,14 @@ main_caption="Solenne/Brisa Update - Build:  14186"
 failures=0
 passed=0
 xvfb_pid=""
+background_pids=()
+script_started=$SECONDS
 
 cleanup() {
+    local pid
+    for pid in "${background_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
     wineserver -k >/dev/null 2>&1 || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
@@ -73,6 +82,20 @@ wait_window() {
 
 window_present() {
     xdotool search --name "^$1\$" >/dev/null 2>&1
+}
+
+now_ms() { date +%s%3N; }
+
+# The slow update is still going: the writer is connected and no success shown or logged.
+run_going() {
+    kill -0 "$peer_pid" 2>/dev/null && ! window_present "Solenne/Brisa Update" &&
+        ! grep -qF "Successfully updated" "$log_file" 2>/dev/null
+}
+
+# Runs window-probe with the given arguments, bounded in time so a stuck window cannot
+# stall the script; its output goes to stdout, without the CR that msvcrt's text mode adds.
+probe() {
+    timeout 30 wine "$probe_exe" "$@" 2>&1 | tr -d '\r'
 }
 
 # Gives the window the keyboard and types the keys.
@@ -156,6 +179,28 @@ cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf "$WINEPRE
 wine regedit /S "Z:${here//\//\\}\\fake_writer_interface.reg"
 wineserver -w
 
+# The log and the writer's summary of a whole update of the Solenne that the full-update
+# scenarios serve (old boot loader and application); $1 names the scenario.
+check_complete_update() {
+    local in=$1
+    check "$in: log header" log_has "- Solenne/Brisa Update Server: Build: 14186"
+    check "$in: one header line" [ "$(log_count 'Server: Build:')" = 1 ]
+    check "$in: log identification" log_has "USB found Solenne(16), App. Ver. 2.05.00, Build 14000"
+    check "$in: log boot announcement" log_has "Sending boot code version"
+    check "$in: log application announcement" log_has "Sending software version"
+    check "$in: log success" log_has "Successfully updated the Solenne."
+    check "$in: log exit line" log_has " - Exiting"
+    check "$in: log lines end with a line feed alone" bash -c "! grep -q \$'\\r' '$log_file'"
+    check "$in: boot code programmed and verified" summary_has "programmed: program-boot at 0x40000"
+    check "$in: application programmed and verified" \
+        grep -q "programmed: program-application at 0x80000, 3198584 of 3198584 byte(s), complete, .*verified" \
+        "$peer_summary"
+    check "$in: nothing unverified" bash -c "! grep -q 'NOT VERIFIED\\|INCOMPLETE\\|protocol violation' '$peer_summary'"
+    check "$in: writer restarted" summary_has "restarted: yes"
+    check "$in: writer showed the boot stage" summary_has "display: Programming Boot Code"
+    check "$in: writer showed the application stage" summary_has "display: Programming Application Code"
+}
+
 # --- a full update ----------------------------------------------------------------------
 scenario_full_update() {
     echo "scenario: full update of a Solenne with an old boot loader and application"
@@ -186,22 +231,7 @@ scenario_full_update() {
     check "the writer connection ends" wait_exit "$peer_pid" 20
     keep_log full-update
 
-    check "log header" log_has "- Solenne/Brisa Update Server: Build: 14186"
-    check "one header line" [ "$(log_count 'Server: Build:')" = 1 ]
-    check "log identification" log_has "USB found Solenne(16), App. Ver. 2.05.00, Build 14000"
-    check "log boot announcement" log_has "Sending boot code version"
-    check "log application announcement" log_has "Sending software version"
-    check "log success" log_has "Successfully updated the Solenne."
-    check "log exit line" log_has " - Exiting"
-    check "log lines end with a line feed alone" bash -c "! grep -q \$'\\r' '$log_file'"
-    check "boot code programmed and verified" summary_has "programmed: program-boot at 0x40000"
-    check "application programmed and verified" \
-        grep -q "programmed: program-application at 0x80000, 3198584 of 3198584 byte(s), complete, .*verified" \
-        "$peer_summary"
-    check "nothing unverified" bash -c "! grep -q 'NOT VERIFIED\\|INCOMPLETE\\|protocol violation' '$peer_summary'"
-    check "writer restarted" summary_has "restarted: yes"
-    check "writer showed the boot stage" summary_has "display: Programming Boot Code"
-    check "writer showed the application stage" summary_has "display: Programming Application Code"
+    check_complete_update "full update"
 }
 
 # --- no writer --------------------------------------------------------------------------
@@ -218,6 +248,9 @@ scenario_no_writer() {
     fi
     sleep 1
     check "the dialog stays open after the failure" window_present "$main_caption"
+    probe query-end-session "$main_caption" >"$artefacts/no-writer-query-end-session.txt" || true
+    check "outside a run the dialog lets the session end" grep -qx "answer 1" \
+        "$artefacts/no-writer-query-end-session.txt"
     press "$main_window" Escape
     check "Escape ends the program" wait_exit "$app_pid" 20
     keep_log no-writer
@@ -248,6 +281,95 @@ scenario_refusal() {
     check "no download to a refused writer" bash -c "! grep -q '^programmed:' '$peer_summary'"
 }
 
+# --- a slow writer and a user who tries to close the window -----------------------------
+# The full update's 114 requests at 120 ms a reply: the run lasts about 14 s, long enough
+# to try every way of closing the window while it goes on.
+slow_reply_ms=120
+
+scenario_closing_during_run() {
+    echo "scenario: a slow writer (${slow_reply_ms} ms a reply) and a user who tries to close the window"
+    local scenario_started=$SECONDS
+    start_peer slow-writer --type 16 --version 0x02050000 --build 14000 --main-boot 0x01070000:8000 \
+        --reply-delay "$slow_reply_ms"
+    start_app || return 0
+
+    # The probe asks the dialog for an answer every 50 ms until the window is gone.
+    local watch_out=$artefacts/slow-writer-watch.txt watch_err=$work/slow-writer-watch.err
+    timeout 120 wine "$probe_exe" watch "$main_caption" 90 >"$watch_out" 2>"$watch_err" &
+    local watch_pid=$!
+    background_pids+=("$watch_pid")
+    for _ in $(seq 100); do
+        grep -q "watching" "$watch_err" 2>/dev/null && break
+        sleep 0.1
+    done
+
+    local go_ms
+    go_ms=$(now_ms)
+    press_go
+    sleep 2
+
+    local query=$artefacts/slow-writer-query-end-session.txt
+    probe query-end-session "$main_caption" >"$query" || true
+    echo "  query-end-session during the run: $(cat "$query")"
+    check "during a run the dialog does not let the session end" grep -qx "answer 0" "$query"
+    check "WM_CLOSE posted during the run" probe close "$main_caption"
+    press "$main_window" alt+F4
+    press "$main_window" Escape
+    press "$main_window" alt+q
+    sleep 0.5
+    local tried_ms
+    tried_ms=$(now_ms)
+    # A close attempt that lands after the run proves nothing: the run must still be on.
+    check "the close attempts came during the run" run_going
+    check "the main window is still there after the close attempts" window_present "$main_caption"
+    echo "  the close attempts were over $(((tried_ms - go_ms) / 1000)) s after Go"
+
+    # The run ends with the success line in the log, then the box. Keys that waited while
+    # the dialog did not answer can dismiss the box at once, so the line also marks the end.
+    local run_ms="" box=""
+    for _ in $(seq 600); do
+        box=$(xdotool search --name "^Solenne/Brisa Update\$" 2>/dev/null | tail -1 || true)
+        if [ -z "$run_ms" ] && { [ -n "$box" ] || grep -qF "Successfully updated" "$log_file" 2>/dev/null; }; then
+            run_ms=$(($(now_ms) - go_ms))
+        fi
+        [ -n "$box" ] && break
+        kill -0 "$app_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -n "$box" ]; then
+        check "the main window is still there beside the success box" window_present "$main_caption"
+        screenshot slow-writer-success-box
+        press "$box" Return
+    else
+        fail "no success box after the close attempts"
+        kill -0 "$app_pid" 2>/dev/null || echo "  the program ended $((($(now_ms) - go_ms) / 1000)) s after Go, without a success box"
+    fi
+    check "the program ends after the slow update" wait_exit "$app_pid" 20
+    check "the slow writer's connection ends" wait_exit "$peer_pid" 20
+    # Whatever failed, nothing of this run may stay for the next scenario to find.
+    kill "$app_pid" "$peer_pid" 2>/dev/null || true
+    keep_log slow-writer
+    check_complete_update "slow writer"
+
+    if [ -n "$run_ms" ]; then
+        echo "  the run took ${run_ms} ms from Go to its success"
+        check "the slow run lasts at least 10 s" [ "$run_ms" -ge 10000 ]
+    else
+        fail "the slow run never reported success"
+    fi
+
+    wait_exit "$watch_pid" 20 || kill "$watch_pid" 2>/dev/null || true
+    local longest="" answers=""
+    read -r _ longest _ answers < <(tr -d '\r' <"$watch_out") || true
+    if [ -n "$longest" ]; then
+        echo "  longest unanswered stretch: ${longest} ms (${answers} answers)"
+        check "the dialog answers within 250 ms throughout the run" [ "$longest" -lt 250 ]
+    else
+        fail "window-probe watch gave no figure: $(cat "$watch_out" "$watch_err" 2>/dev/null)"
+    fi
+    echo "  scenario took $((SECONDS - scenario_started)) s"
+}
+
 # --- a writer that never answers --------------------------------------------------------
 scenario_silent_writer() {
     echo "scenario: a writer that never answers (the reply time-out, about 30 s)"
@@ -275,10 +397,12 @@ scenario_silent_writer() {
 scenario_full_update
 scenario_no_writer
 scenario_refusal
+scenario_closing_during_run
 if [ "${TESSEL_WINE_SKIP_TIMEOUT:-0}" != 1 ]; then
     scenario_silent_writer
 fi
 
 echo "artefacts in $artefacts"
+echo "wine-e2e took $((SECONDS - script_started)) s"
 echo "wine-e2e: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]
