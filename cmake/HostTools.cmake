@@ -10,6 +10,7 @@ if(NOT TESSEL_HOST_TOOLS_DIR)
     execute_process(
         COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR}/tools -B ${host_dir} -DCMAKE_BUILD_TYPE=Release
                 -DCMAKE_TOOLCHAIN_FILE= -DCMAKE_C_COMPILER=cc -DCMAKE_CXX_COMPILER=c++
+                -DTESSEL_WARNINGS_AS_ERRORS=${TESSEL_WARNINGS_AS_ERRORS}
         RESULT_VARIABLE configure_result)
     if(configure_result EQUAL 0)
         execute_process(COMMAND ${CMAKE_COMMAND} --build ${host_dir} -j2 RESULT_VARIABLE build_result)
