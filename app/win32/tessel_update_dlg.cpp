@@ -7,7 +7,6 @@
 #include "images/byte_buffer.h"
 #include "images/resource_source.h"
 #include "usb/clock.h"
-#include "usb/transport_win32.h"
 
 namespace {
 
@@ -24,7 +23,8 @@ CTesselUpdate100Dlg::CTesselUpdate100Dlg(HWND parent)
     : CDialog(IDD_TESSELUPDATE100_DIALOG, parent),
       m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
       m_dialog(*this, SystemLogFileSystem(), SystemVersionRecord(),
-               LoadResourceString(IDS_APPLICATION_TITLE)) {}
+               LoadResourceString(IDS_APPLICATION_TITLE)),
+      m_run(m_dialog, m_dialogThread) {}
 
 void CTesselUpdate100Dlg::DoDataExchange() {
     m_picture = GetDlgItem(m_hWnd, IDC_LOGO);
@@ -33,6 +33,7 @@ void CTesselUpdate100Dlg::DoDataExchange() {
 
 BOOL CTesselUpdate100Dlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    m_dialogThread.Attach(m_hWnd);
 
     HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
     const std::string aboutEntry = LoadResourceString(IDS_ABOUTBOX);
@@ -61,7 +62,7 @@ bool CTesselUpdate100Dlg::OnCommand(WORD id, WORD notification) {
     return false;
 }
 
-bool CTesselUpdate100Dlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) {
+bool CTesselUpdate100Dlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     switch (message) {
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) != IDM_ABOUTBOX) {
@@ -80,6 +81,17 @@ bool CTesselUpdate100Dlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR
         case WM_QUERYDRAGICON:
             // One of the few messages whose answer the dialog procedure returns itself.
             result = reinterpret_cast<INT_PTR>(m_hIcon);
+            return true;
+        case CWindowDialogThread::WM_CARRIED_CALL:
+            CWindowDialogThread::CarryOut(lParam);
+            result = TRUE;
+            return true;
+        case WM_QUERYENDSESSION:
+            if (!m_dialog.RunInProgress()) {
+                return false;  // the system's default: the session may end
+            }
+            SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, FALSE);
+            result = TRUE;
             return true;
         default:
             return false;
@@ -104,10 +116,21 @@ void CTesselUpdate100Dlg::OnPaint() {
 }
 
 void CTesselUpdate100Dlg::OnGo() {
-    CDeviceSetupTransport transport;
-    const SJobEnvironment environment{transport, SystemClock(), nullptr, BuiltInResources(),
-                                      SystemAllocator()};
-    m_dialog.OnGo(environment);
+    if (m_dialog.RunInProgress()) {
+        return;  // a click made during a run does nothing, then or later
+    }
+    m_runGuard.Begin(m_hWnd);
+    m_taskbar.Begin(m_hWnd);
+    SJobEnvironment environment{m_transport, SystemClock(), nullptr, BuiltInResources(), SystemAllocator()};
+    environment.progress = &m_taskbar;
+    if (!m_run.Start(environment, [this] { OnRunEnded(); })) {
+        OnRunEnded();
+    }
+}
+
+void CTesselUpdate100Dlg::OnRunEnded() {
+    m_taskbar.End();
+    m_runGuard.End();
 }
 
 void CTesselUpdate100Dlg::SetCaption(const char* text) {
