@@ -57,3 +57,17 @@ std::string FormatReport(const SImageReport& report) {
                   static_cast<unsigned>(report.crc), recorded, status);
     return line;
 }
+
+SImageListing ListCarriedImages(CArithmeticCompression& decoder, const IResourceSource& resources,
+                                IAllocator& allocator) {
+    SImageListing listing;
+    listing.table = ReportHeading();
+    listing.all_match = true;
+    for (const std::uint32_t id : kCarriedImageIds) {
+        SFirmwareImage image;
+        const SImageReport report = InspectImage(decoder, resources, allocator, id, image);
+        listing.table += FormatReport(report);
+        listing.all_match = listing.all_match && report.matches;
+    }
+    return listing;
+}

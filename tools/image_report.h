@@ -38,3 +38,12 @@ SImageReport InspectImage(CArithmeticCompression& decoder, const IResourceSource
 // Column titles and one line per report, for `image-inspect list`.
 std::string ReportHeading();
 std::string FormatReport(const SImageReport& report);
+
+struct SImageListing {
+    std::string table;  // heading and one report line per carried id
+    bool all_match = false;
+};
+
+// Inspects every carried id of `resources` in turn.
+SImageListing ListCarriedImages(CArithmeticCompression& decoder, const IResourceSource& resources,
+                                IAllocator& allocator);
