@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/fault/fault_run.h"
 #include "usb/usb_codes.h"
 
@@ -16,6 +18,10 @@ struct SGeometryCase {
     std::uint32_t bootChunks;
     std::uint32_t bootReadPieces;
 };
+
+void PrintTo(const SGeometryCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ReportedGeometry : public ::testing::TestWithParam<SGeometryCase> {};
 

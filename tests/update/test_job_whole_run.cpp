@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 #include "tests/update/run_fixture.h"
 #include "usb/usb_codes.h"
@@ -140,6 +141,10 @@ struct SDecisionCase {
     enum { NONE, CURRENT, EARLY } method;
 };
 
+void PrintTo(const SDecisionCase& c, std::ostream* out) {
+    *out << c.title;
+}
+
 class BootDecision : public RunFixture, public ::testing::WithParamInterface<SDecisionCase> {};
 
 TEST_P(BootDecision, ChoosesWhetherAndHowToProgramTheBootLoader) {
@@ -247,6 +252,10 @@ struct SFailureCase {
     bool applicationAreaErased;
     bool writerPresentAtEnd;
 };
+
+void PrintTo(const SFailureCase& c, std::ostream* out) {
+    *out << c.title;
+}
 
 class FailedRun : public RunFixture, public ::testing::WithParamInterface<SFailureCase> {};
 
