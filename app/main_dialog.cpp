@@ -91,13 +91,9 @@ void CMainDialog::RunUpdate(IUpdateHost& host, IUserNotice& notice, const SJobEn
         CUpdateJob job(host, withNotice);
         job.Run();
     } catch (const CLogFileError&) {
-        // The run was abandoned where the log failed, before its exit path; put the
-        // instructions back so the dialog looks ready for another try.
-        if (environment.progress != nullptr) {
-            environment.progress->Failed();
-        }
+        // The run has left through its exit path (the writer finished, or untouched);
+        // the log's failure comes after the run's own outcome.
         host.MessageOk(LOG_FAILURE_TEXT, host.ApplicationTitle(), MESSAGE_ICON_STOP);
-        host.RestoreStatus();
     }
 }
 

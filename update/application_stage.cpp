@@ -10,24 +10,24 @@ void CUpdateJob::AnnounceApplicationCode() {
         if (Beta(v) != 0) {
             m_message.Format("Sending software version %X.%02X.%02X Beta %X, Build %d to %s...", Major(v),
                              Minor(v), Patch(v), Beta(v), row.appBuild, row.name);
-            m_host.LogLine(m_message.Text());
+            Log(m_message.Text());
             m_message.Format("\n\nSending Build %d Beta %X to %s...", row.appBuild, Beta(v), row.name);
         } else {
             m_message.Format("Sending software version %X.%02X.%02X to %s...", Major(v), Minor(v), Patch(v),
                              row.name);
-            m_host.LogLine(m_message.Text());
+            Log(m_message.Text());
             m_message.Format("\n\nSending Build %d to %s...", row.appBuild, row.name);
         }
     } else if (row.appBeta != 0) {
         // The log writes the beta number with a blank before it, the status text without.
         m_message.Format("Sending software version %X.%02X Beta % d to %s...", OldMajor(v), OldMinor(v),
                          row.appBeta, row.name);
-        m_host.LogLine(m_message.Text());
+        Log(m_message.Text());
         m_message.Format("\n\nSending software version %X.%02X Beta %d to %s...", OldMajor(v), OldMinor(v),
                          row.appBeta, row.name);
     } else {
         m_message.Format("Sending software version %X.%02X to %s...", OldMajor(v), OldMinor(v), row.name);
-        m_host.LogLine(m_message.Text());
+        Log(m_message.Text());
         m_message.Format("\n\nSending software version %X.%02X to %s...", OldMajor(v), OldMinor(v), row.name);
     }
     m_status = m_message.Text();
@@ -52,7 +52,7 @@ void CUpdateJob::LogApplicationAttempt(std::uint32_t attempt) {
         m_message.Format("Attempt %d Sending software version %X.%02X to %s...", attempt, OldMajor(v),
                          OldMinor(v), row.name);
     }
-    m_host.LogLine(m_message.Text());
+    Log(m_message.Text());
 }
 
 bool CUpdateJob::RunApplicationStage() {
@@ -76,6 +76,7 @@ bool CUpdateJob::RunApplicationStage() {
     std::int32_t failure = FAILURE_READ_BACK;
     bool verificationFailed = false;
     for (std::uint32_t attempt = 1; attempt <= MAX_ATTEMPTS; ++attempt) {
+        ChangingTheWriter();
         m_link->SetImageCrc(expectedCrc);
         if (attempt == 1) {
             m_message.Format("Programming Application Code");
@@ -117,7 +118,7 @@ void CUpdateJob::Complete() {
     }
     m_status = m_message.Format("\n\n\n\n\n\n%s Updated.", row.name);
     m_host.SetStatus(m_status.c_str());
-    m_host.LogLine(m_message.Format("Successfully updated the %s.", row.name));
+    Log(m_message.Format("Successfully updated the %s.", row.name));
     m_host.MessageOk(m_message.Format("Successfully updated the %s.\n           Click OK to Exit.", row.name),
                      m_host.ApplicationTitle(), MESSAGE_ICON_INFORMATION);
     if (m_link->IsOpen()) {

@@ -33,7 +33,7 @@ void CUpdateJob::AnnounceBootCode(bool withStatus) {
         m_message.Format("Sending boot code version %X.%02X.%02X Build %d to %s...", Major(v), Minor(v),
                          Patch(v), row.bootBuild, row.name);
     }
-    m_host.LogLine(m_message.Text());
+    Log(m_message.Text());
     if (withStatus) {
         m_status = std::string("\n\n") + m_message.Text();
         m_host.SetStatus(m_status.c_str());
@@ -68,6 +68,7 @@ bool CUpdateJob::RunBootStage() {
             AnnounceBootCode(false);
             m_message.Format("Attempt %d to Program Boot Code", attempt);
         }
+        ChangingTheWriter();
         m_link->ShowText(m_message.Text());
         m_progress.BeginAttempt(CRunProgress::EStage::Boot);
 

@@ -4,6 +4,13 @@
 
 using namespace version_code;
 
+namespace {
+
+// Unwinds a run whose log failed before anything changed the writer.
+struct SRunAbandoned {};
+
+}  // namespace
+
 CUpdateJob::CUpdateJob(IUpdateHost& host, const SJobEnvironment& environment)
     : m_host(host), m_environment(environment), m_progress(environment.progress) {}
 
@@ -14,16 +21,62 @@ void CUpdateJob::Run() {
     m_link = std::make_unique<CTesselUsb>(m_environment.transport, m_environment.clock, m_environment.notice,
                                           m_environment.allocator);
     m_link->SetTransferObserver(&m_progress);
-    m_host.OpenLog();
 
-    if (Connect() && IdentifyWriter() && Accept() && ConfirmDowngrade()) {
-        const bool bootStageDue = BootStageDue();
-        PlanProgress(bootStageDue);
-        if ((!bootStageDue || RunBootStage()) && (Row().appImageId == 0 || RunApplicationStage())) {
-            Complete();
+    try {
+        OpenLog();
+        if (Connect() && IdentifyWriter() && Accept() && ConfirmDowngrade()) {
+            const bool bootStageDue = BootStageDue();
+            PlanProgress(bootStageDue);
+            if ((!bootStageDue || RunBootStage()) && (Row().appImageId == 0 || RunApplicationStage())) {
+                Complete();
+            }
         }
+    } catch (const SRunAbandoned&) {
+        m_progress.Failed();
     }
     ExitPath();
+    if (m_logFailure) {
+        std::rethrow_exception(m_logFailure);
+    }
+}
+
+void CUpdateJob::OpenLog() {
+    try {
+        m_host.OpenLog();
+    } catch (...) {
+        LogFailed();
+    }
+}
+
+void CUpdateJob::Log(const char* text) {
+    if (m_logFailure) {
+        return;
+    }
+    try {
+        m_host.LogLine(text);
+    } catch (...) {
+        LogFailed();
+    }
+}
+
+void CUpdateJob::CloseLog() {
+    // A failed log stays as it is: the exit line would fail again, and the next run
+    // writes on through the handle still open.
+    if (m_logFailure) {
+        return;
+    }
+    try {
+        m_host.CloseLog();
+    } catch (...) {
+        m_logFailure = std::current_exception();
+    }
+}
+
+void CUpdateJob::LogFailed() {
+    m_logFailure = std::current_exception();
+    if (!m_changingTheWriter) {
+        throw SRunAbandoned{};
+    }
 }
 
 void CUpdateJob::PlanProgress(bool bootStageDue) {
@@ -38,7 +91,7 @@ void CUpdateJob::PlanProgress(bool bootStageDue) {
 
 void CUpdateJob::ReportError(const char* text) {
     m_progress.Failed();
-    m_host.LogLine(text);
+    Log(text);
     m_host.MessageOk(text, "Error", MESSAGE_ICON_STOP);
 }
 
@@ -85,17 +138,16 @@ void CUpdateJob::LogIdentification(std::uint32_t type) {
     const char* name = Row().name;
     const auto line = [&](const char* what, std::uint32_t version, std::uint32_t build) {
         if (Beta(version) != 0) {
-            m_host.LogLine(m_message.Format("USB found %s(%d), %s Ver. %X.%02X.%02X Beta %X, Build %d\n",
-                                            name, type, what, Major(version), Minor(version), Patch(version),
-                                            Beta(version), build));
+            Log(m_message.Format("USB found %s(%d), %s Ver. %X.%02X.%02X Beta %X, Build %d\n", name, type,
+                                 what, Major(version), Minor(version), Patch(version), Beta(version), build));
         } else {
-            m_host.LogLine(m_message.Format("USB found %s(%d), %s Ver. %X.%02X.%02X, Build %d\n", name, type,
-                                            what, Major(version), Minor(version), Patch(version), build));
+            Log(m_message.Format("USB found %s(%d), %s Ver. %X.%02X.%02X, Build %d\n", name, type, what,
+                                 Major(version), Minor(version), Patch(version), build));
         }
     };
 
     if (!UsesNewLayout(type)) {
-        m_host.LogLine(m_message.Format(
+        Log(m_message.Format(
             m_bootMode != 0 ? "USB found %s(%d), Boot Ver. %X.%02X " : "USB found %s(%d), App. Ver. %X.%02X ",
             name, type, OldMajor(m_reportedVersion), OldMinor(m_reportedVersion)));
     } else if (m_bootMode != 0) {
@@ -146,7 +198,7 @@ bool CUpdateJob::ConfirmDowngrade() {
     if (!ask) {
         return true;
     }
-    m_host.LogLine(m_message.Text());
+    Log(m_message.Text());
     return m_host.AskYesNo(m_message.Text(), "Warning");
 }
 
@@ -158,7 +210,7 @@ void CUpdateJob::ExitPath() {
         m_environment.clock.Pause(CLOSING_PAUSE_MS);
     }
     m_host.RestoreStatus();
-    m_host.CloseLog();
+    CloseLog();
     m_link.reset();
     m_decoder.reset();
 }

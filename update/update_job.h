@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,11 @@ struct SJobEnvironment {
 
 // One update run, started by "Go!": connection, identification, acceptance, the boot and
 // application stages and completion. Every outcome leaves through one exit path.
+//
+// A log that fails (the host's log calls raise) ends the log, never a writer half
+// done: before the run's first request that changes the writer, the run is abandoned
+// through the exit path; from that request on it goes on to its own end without the
+// log. Either way Run then raises the log's failure, once, after the run's outcome.
 class CUpdateJob {
 public:
     static constexpr std::uint32_t CLOSING_PAUSE_MS = 100;
@@ -77,6 +83,15 @@ private:
     void Complete();
     void ExitPath();
 
+    // The host's log calls, until the log fails. A failure before the writer is being
+    // changed abandons the run (unwinding to Run); later ones are only remembered.
+    void OpenLog();
+    void Log(const char* text);
+    void CloseLog();
+    void LogFailed();
+    // Called just before the run's first request that changes the writer.
+    void ChangingTheWriter() { m_changingTheWriter = true; }
+
     // Loads image `id` and checks it against the build's record. Empty result when the
     // stage must end; the reason has been reported then.
     SFirmwareImage LoadStageImage(std::uint32_t id, std::uint32_t slack, std::uint32_t& crc);
@@ -102,6 +117,9 @@ private:
     CCrc32 m_crc;
     CMessageBuffer m_message;
     std::string m_status;
+
+    std::exception_ptr m_logFailure;
+    bool m_changingTheWriter = false;
 
     std::uint32_t m_machineType = 0;
     std::uint32_t m_reportedVersion = 0;

@@ -19,7 +19,11 @@ public:
         m_position = m_contents.size();
     }
     void Write(const char* data, std::size_t size) override {
-        if (m_owner.failures.write) {
+        const int number = ++m_owner.writes;
+        if (m_owner.beforeWrite) {
+            m_owner.beforeWrite(number);
+        }
+        if (m_owner.failures.write || (m_owner.failWritesFrom != 0 && number >= m_owner.failWritesFrom)) {
             throw CLogFileError("write failed");
         }
         m_contents.replace(m_position, size, data, size);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,6 +27,12 @@ public:
     std::optional<std::string> documents = std::string("/home/user/Documents");
     bool openFails = false;
     SFailures failures;
+    // Nonzero: the write with this number (counted from 1 over every file) fails, and
+    // every write after it, as on a disk that has filled up.
+    int failWritesFrom = 0;
+    int writes = 0;
+    // Called before each write, with its number.
+    std::function<void(int)> beforeWrite;
     std::map<std::string, std::string> files;
     int opens = 0;
     int closes = 0;
