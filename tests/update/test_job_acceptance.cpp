@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/update/job_fixture.h"
 #include "usb/usb_codes.h"
 
@@ -49,6 +51,10 @@ struct SRefusalCase {
     const char* name;
 };
 
+void PrintTo(const SRefusalCase& c, std::ostream* out) {
+    *out << c.title;
+}
+
 class Refusal : public JobFixture, public ::testing::WithParamInterface<SRefusalCase> {};
 
 TEST_P(Refusal, UnservedType_OneOldLayoutLineThenTheRefusal) {
@@ -89,6 +95,10 @@ struct SIdentificationCase {
     std::vector<std::string> lines;
     const char* question;  // null: no question
 };
+
+void PrintTo(const SIdentificationCase& c, std::ostream* out) {
+    *out << c.title;
+}
 
 class Identification : public JobFixture, public ::testing::WithParamInterface<SIdentificationCase> {};
 
