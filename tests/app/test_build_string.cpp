@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "app/build_string.h"
 
 namespace {
@@ -18,9 +20,14 @@ private:
 };
 
 struct SBuildCase {
+    const char* name;
     std::optional<SProductVersion> version;
     const char* expected;
 };
+
+void PrintTo(const SBuildCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class BuildString : public ::testing::TestWithParam<SBuildCase> {};
 
@@ -31,16 +38,19 @@ TEST_P(BuildString, FormsTheBuildFromTheProductVersion) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BuildString,
-    ::testing::Values(SBuildCase{SProductVersion{{2, 14186, 0, 0}}, "14186"},
-                      SBuildCase{SProductVersion{{2, 14186, 0, 3}}, "14186 Beta 3"},
-                      // The fourth component is tested first, so the third does not show.
-                      SBuildCase{SProductVersion{{2, 14186, 5, 3}}, "14186 Beta 3"},
-                      // The first component never shows.
-                      SBuildCase{SProductVersion{{3, 14186, 0, 0}}, "14186"},
-                      SBuildCase{SProductVersion{{1, 0, 0, 0}}, "0"}, SBuildCase{std::nullopt, "0"},
-                      // Dotted form: second, third, and the fourth component (0).
-                      SBuildCase{SProductVersion{{2, 14186, 5, 0}}, "14186.5.0"},
-                      SBuildCase{SProductVersion{{0, 65535, 65535, 65535}}, "65535 Beta 65535"}));
+    ::testing::Values(
+        SBuildCase{"ReleaseBuild", SProductVersion{{2, 14186, 0, 0}}, "14186"},
+        SBuildCase{"Beta", SProductVersion{{2, 14186, 0, 3}}, "14186 Beta 3"},
+        // The fourth component is tested first, so the third does not show.
+        SBuildCase{"BetaHidesTheThirdComponent", SProductVersion{{2, 14186, 5, 3}}, "14186 Beta 3"},
+        // The first component never shows.
+        SBuildCase{"FirstComponentNeverShows", SProductVersion{{3, 14186, 0, 0}}, "14186"},
+        SBuildCase{"BuildZero", SProductVersion{{1, 0, 0, 0}}, "0"},
+        SBuildCase{"NoVersionRecord", std::nullopt, "0"},
+        // Dotted form: second, third, and the fourth component (0).
+        SBuildCase{"ThirdComponentGivesTheDottedForm", SProductVersion{{2, 14186, 5, 0}}, "14186.5.0"},
+        SBuildCase{"LargestComponents", SProductVersion{{0, 65535, 65535, 65535}}, "65535 Beta 65535"}),
+    [](const ::testing::TestParamInfo<SBuildCase>& param) { return param.param.name; });
 
 TEST(BuildStringReading, ReadsTheRecordAfreshAtEveryCall) {
     CFixedVersionRecord record(SProductVersion{{2, 14186, 0, 0}});

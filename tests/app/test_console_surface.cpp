@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sstream>
 
 #include "app/console_surface.h"
@@ -7,9 +8,14 @@
 namespace {
 
 struct SAnswerCase {
+    const char* name;
     const char* input;
     bool yes;
 };
+
+void PrintTo(const SAnswerCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ConsoleYesNo : public ::testing::TestWithParam<SAnswerCase> {};
 
@@ -21,10 +27,13 @@ TEST_P(ConsoleYesNo, OnlyYesOrYAnswerYes_EverythingElseAndEndOfInputNo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, ConsoleYesNo,
-                         ::testing::Values(SAnswerCase{"yes\n", true}, SAnswerCase{"y\n", true},
-                                           SAnswerCase{"  yes \r\n", true}, SAnswerCase{"no\n", false},
-                                           SAnswerCase{"yess\n", false}, SAnswerCase{"\n", false},
-                                           SAnswerCase{"", false}));
+                         ::testing::Values(SAnswerCase{"Yes", "yes\n", true}, SAnswerCase{"Y", "y\n", true},
+                                           SAnswerCase{"YesAmidBlanksAndCrLf", "  yes \r\n", true},
+                                           SAnswerCase{"No", "no\n", false},
+                                           SAnswerCase{"YesWithATrailingLetter", "yess\n", false},
+                                           SAnswerCase{"EmptyLine", "\n", false},
+                                           SAnswerCase{"EndOfInput", "", false}),
+                         [](const ::testing::TestParamInfo<SAnswerCase>& param) { return param.param.name; });
 
 TEST(ConsoleSurface, Box_ShowsKindCaptionEveryTextLineAndTakesOneLine) {
     std::istringstream input("\ngo\n");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <ostream>
 #include <string>
 
 #include "app/update_log.h"
@@ -108,6 +109,10 @@ struct SFailureCase {
     CMemoryLogFileSystem::SFailures failures;
 };
 
+void PrintTo(const SFailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class UpdateLogFailure : public UpdateLog, public ::testing::WithParamInterface<SFailureCase> {};
 
 TEST_P(UpdateLogFailure, FailureWhileOpening_IsRaised_AndTheLogStaysOpen) {
@@ -151,9 +156,14 @@ TEST_F(UpdateLog, FailedExitLine_IsRaised) {
 }
 
 struct STimestampCase {
+    const char* name;
     std::tm time;
     const char* expected;
 };
+
+void PrintTo(const STimestampCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LogTimestamp : public ::testing::TestWithParam<STimestampCase> {};
 
@@ -163,21 +173,25 @@ TEST_P(LogTimestamp, FormatsEnglishMonthTwoDigitFieldsAndTwoBlanks) {
 
 INSTANTIATE_TEST_SUITE_P(
     MonthTable, LogTimestamp,
-    ::testing::Values(STimestampCase{MakeTime(2016, 3, 7, 18, 49, 30), "March 07, 2016  18:49:30"},
-                      STimestampCase{MakeTime(2024, 1, 1, 0, 0, 0), "January 01, 2024  00:00:00"},
-                      STimestampCase{MakeTime(2023, 2, 28, 9, 5, 7), "February 28, 2023  09:05:07"},
-                      STimestampCase{MakeTime(2023, 4, 10, 1, 2, 3), "April 10, 2023  01:02:03"},
-                      STimestampCase{MakeTime(2023, 5, 11, 1, 2, 3), "May 11, 2023  01:02:03"},
-                      STimestampCase{MakeTime(2023, 6, 12, 1, 2, 3), "June 12, 2023  01:02:03"},
-                      STimestampCase{MakeTime(2023, 7, 13, 1, 2, 3), "July 13, 2023  01:02:03"},
-                      STimestampCase{MakeTime(2023, 8, 14, 1, 2, 3), "August 14, 2023  01:02:03"},
-                      STimestampCase{MakeTime(2023, 9, 15, 1, 2, 3), "September 15, 2023  01:02:03"},
-                      STimestampCase{MakeTime(2023, 10, 16, 1, 2, 3), "October 16, 2023  01:02:03"},
-                      STimestampCase{MakeTime(2023, 11, 17, 1, 2, 3), "November 17, 2023  01:02:03"},
-                      STimestampCase{MakeTime(2023, 12, 31, 23, 59, 59), "December 31, 2023  23:59:59"},
-                      // No valid month: an empty timestamp rather than a read past the table.
-                      STimestampCase{MakeTime(2023, 13, 1, 0, 0, 0), ""},
-                      STimestampCase{MakeTime(2023, 0, 1, 0, 0, 0), ""}));
+    ::testing::Values(
+        STimestampCase{"March", MakeTime(2016, 3, 7, 18, 49, 30), "March 07, 2016  18:49:30"},
+        STimestampCase{"JanuaryAtMidnight", MakeTime(2024, 1, 1, 0, 0, 0), "January 01, 2024  00:00:00"},
+        STimestampCase{"FebruaryWithOneDigitFields", MakeTime(2023, 2, 28, 9, 5, 7),
+                       "February 28, 2023  09:05:07"},
+        STimestampCase{"April", MakeTime(2023, 4, 10, 1, 2, 3), "April 10, 2023  01:02:03"},
+        STimestampCase{"May", MakeTime(2023, 5, 11, 1, 2, 3), "May 11, 2023  01:02:03"},
+        STimestampCase{"June", MakeTime(2023, 6, 12, 1, 2, 3), "June 12, 2023  01:02:03"},
+        STimestampCase{"July", MakeTime(2023, 7, 13, 1, 2, 3), "July 13, 2023  01:02:03"},
+        STimestampCase{"August", MakeTime(2023, 8, 14, 1, 2, 3), "August 14, 2023  01:02:03"},
+        STimestampCase{"September", MakeTime(2023, 9, 15, 1, 2, 3), "September 15, 2023  01:02:03"},
+        STimestampCase{"October", MakeTime(2023, 10, 16, 1, 2, 3), "October 16, 2023  01:02:03"},
+        STimestampCase{"November", MakeTime(2023, 11, 17, 1, 2, 3), "November 17, 2023  01:02:03"},
+        STimestampCase{"DecemberLastSecond", MakeTime(2023, 12, 31, 23, 59, 59),
+                       "December 31, 2023  23:59:59"},
+        // No valid month: an empty timestamp rather than a read past the table.
+        STimestampCase{"MonthThirteenGivesNoTimestamp", MakeTime(2023, 13, 1, 0, 0, 0), ""},
+        STimestampCase{"MonthZeroGivesNoTimestamp", MakeTime(2023, 0, 1, 0, 0, 0), ""}),
+    [](const ::testing::TestParamInfo<STimestampCase>& param) { return param.param.name; });
 
 // Restores the process locale after a test that changes it.
 struct LocaleGuard {
