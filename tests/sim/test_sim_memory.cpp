@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "sim/sim_memory.h"
 
 namespace {
@@ -24,9 +26,14 @@ TEST(SimMemory, DefaultCoversBootAreasAndARoomyApplicationArea) {
 }
 
 struct SEraseCase {
+    const char* name;
     std::uint32_t address, length;
     std::uint32_t erasedFrom, erasedTo;  // erasedFrom == erasedTo: nothing erased
 };
+
+void PrintTo(const SEraseCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class SimMemoryErase : public ::testing::TestWithParam<SEraseCase> {};
 
@@ -40,13 +47,15 @@ TEST_P(SimMemoryErase, ClearsEveryUnitTheRangeTouches) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SimMemoryErase,
-                         ::testing::Values(SEraseCase{0x40000, 0, 0, 0},
-                                           SEraseCase{0x40000, 1, 0x40000, 0x60000},
-                                           SEraseCase{0x40001, 1, 0x40000, 0x60000},
-                                           SEraseCase{0x5FFFF, 2, 0x40000, 0x80000},
-                                           SEraseCase{0x40000, 0x40000, 0x40000, 0x80000},
-                                           SEraseCase{0xE0000, 0x20000, 0xE0000, 0x100000}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, SimMemoryErase,
+    ::testing::Values(SEraseCase{"NothingForZeroLength", 0x40000, 0, 0, 0},
+                      SEraseCase{"OneByteAtAUnitStart", 0x40000, 1, 0x40000, 0x60000},
+                      SEraseCase{"OneByteInsideAUnit", 0x40001, 1, 0x40000, 0x60000},
+                      SEraseCase{"TwoBytesAcrossAUnitBoundary", 0x5FFFF, 2, 0x40000, 0x80000},
+                      SEraseCase{"TwoWholeUnits", 0x40000, 0x40000, 0x40000, 0x80000},
+                      SEraseCase{"LastUnitOfTheMemory", 0xE0000, 0x20000, 0xE0000, 0x100000}),
+    [](const ::testing::TestParamInfo<SEraseCase>& param) { return param.param.name; });
 
 TEST(SimMemory, EraseReachingOutside_ErasesNothing) {
     CSimMemory memory(0x100000, CSimMemory::EFill::OldFirmware);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,10 @@ struct SReadFaultCase {
     std::uint32_t copied;
     std::uint32_t flipped;  // index of an inverted byte, or 0xFFFFFFFF
 };
+
+void PrintTo(const SReadFaultCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ReadFault : public WriterFixture, public ::testing::WithParamInterface<SReadFaultCase> {};
 
@@ -198,6 +203,10 @@ struct SChunkCase {
     std::uint32_t type, total, offset, length, marker;
     std::uint32_t sentBytes;  // payload bytes that actually go with the header
 };
+
+void PrintTo(const SChunkCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class MalformedChunk : public WriterFixture, public ::testing::WithParamInterface<SChunkCase> {};
 
