@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,13 @@ struct CommandFixture : ::testing::Test {
 // Erase
 
 struct SEraseCase {
+    const char* name;
     std::uint32_t length, sent;
 };
+
+void PrintTo(const SEraseCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class EraseRounding : public CommandFixture, public ::testing::WithParamInterface<SEraseCase> {};
 
@@ -54,8 +60,11 @@ TEST_P(EraseRounding, SendsLengthInWholeEraseUnits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, EraseRounding,
-                         ::testing::Values(SEraseCase{0, 0}, SEraseCase{1, 0x20000},
-                                           SEraseCase{0x20000, 0x20000}, SEraseCase{0x20001, 0x40000}));
+                         ::testing::Values(SEraseCase{"ZeroLengthStaysZero", 0, 0},
+                                           SEraseCase{"OneByteIsOneUnit", 1, 0x20000},
+                                           SEraseCase{"ExactlyOneUnit", 0x20000, 0x20000},
+                                           SEraseCase{"OneByteOverOneUnitIsTwo", 0x20001, 0x40000}),
+                         [](const ::testing::TestParamInfo<SEraseCase>& param) { return param.param.name; });
 
 TEST_F(CommandFixture, EraseRefused_StoresParameterTwoThroughThePointer) {
     Reply(CScriptedTransport::Packet(CMD_ERROR, 7, 8, 9));
@@ -80,8 +89,13 @@ TEST_F(CommandFixture, EraseWithoutReplyOrWithAnotherCode_FailsAndStoresNothing)
 // ShowText
 
 struct SShowTextCase {
+    const char* name;
     std::uint32_t characters, length;
 };
+
+void PrintTo(const SShowTextCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ShowTextLength : public CommandFixture, public ::testing::WithParamInterface<SShowTextCase> {};
 
@@ -102,8 +116,13 @@ TEST_P(ShowTextLength, SendsTextAndZeroInUnitsOf32) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ShowTextLength,
-                         ::testing::Values(SShowTextCase{0, 32}, SShowTextCase{31, 32}, SShowTextCase{32, 64},
-                                           SShowTextCase{65535, 65536}));
+                         ::testing::Values(SShowTextCase{"EmptyTextInOneUnit", 0, 32},
+                                           SShowTextCase{"ThirtyOneCharactersInOneUnit", 31, 32},
+                                           SShowTextCase{"ThirtyTwoCharactersInTwoUnits", 32, 64},
+                                           SShowTextCase{"LongestTextFillsThePayload", 65535, 65536}),
+                         [](const ::testing::TestParamInfo<SShowTextCase>& param) {
+                             return param.param.name;
+                         });
 
 TEST_F(CommandFixture, ShowTextNull_SendsNoPayloadUnlikeAnEmptyText) {
     Reply(CScriptedTransport::Packet(CMD_SHOW_TEXT));
@@ -142,6 +161,10 @@ struct SReadCase {
     bool result;
     std::uint32_t copied;
 };
+
+void PrintTo(const SReadCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ReadMemoryReply : public CommandFixture, public ::testing::WithParamInterface<SReadCase> {};
 
@@ -234,6 +257,10 @@ struct SRestartCase {
     bool result;
     const char* shown;  // null: nothing shown
 };
+
+void PrintTo(const SRestartCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class RestartReply : public CommandFixture, public ::testing::WithParamInterface<SRestartCase> {};
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "images/byte_buffer.h"
 #include "tests/usb/scripted_transport.h"
 #include "usb/recording_clock.h"
@@ -8,9 +10,14 @@
 namespace {
 
 struct SIdentifyCase {
+    const char* name;
     std::uint32_t reportedType, version, bootMode;
     std::uint32_t type, transferBlockSize, flag;
 };
+
+void PrintTo(const SIdentifyCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class IdentifyCorrections : public ::testing::TestWithParam<SIdentifyCase> {};
 
@@ -46,28 +53,40 @@ TEST_P(IdentifyCorrections, StoresCorrectedIdentity) {
     EXPECT_EQ(USB_HEADER_SIZE, transport.writes[0].size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, IdentifyCorrections,
-                         ::testing::Values(
-                             // Transfer block size by type.
-                             SIdentifyCase{0, 0x100, 0, 0, 65536, 0}, SIdentifyCase{2, 0x100, 0, 2, 8192, 0},
-                             SIdentifyCase{5, 0x100, 0, 5, 65536, 0}, SIdentifyCase{6, 0x100, 0, 6, 8192, 0},
-                             SIdentifyCase{15, 0x100, 0, 15, 8192, 0},
-                             SIdentifyCase{16, 0x02060000, 0, 16, 65536, 0},
-                             SIdentifyCase{17, 0x02060000, 1, 17, 65536, 1},
-                             // Types above 18 are held as 18.
-                             SIdentifyCase{18, 0, 0, 18, 65536, 0}, SIdentifyCase{25, 0, 0, 18, 65536, 0},
-                             SIdentifyCase{0xFFFFFFFF, 0, 0, 18, 65536, 0},
-                             // Type 1: boot mode with an application 1.xx is not boot mode.
-                             SIdentifyCase{1, 0x100, 1, 1, 65536, 0}, SIdentifyCase{1, 0x180, 1, 1, 65536, 0},
-                             SIdentifyCase{1, 0x1FF, 1, 1, 65536, 0}, SIdentifyCase{1, 0xFF, 1, 1, 65536, 1},
-                             SIdentifyCase{1, 0x200, 1, 1, 65536, 1},
-                             // Type 3 in boot mode: the version tells type 4 and 5 apart; the transfer block
-                             // size stays that of type 3.
-                             SIdentifyCase{3, 0x4F, 1, 3, 65536, 1}, SIdentifyCase{3, 0x50, 1, 4, 65536, 1},
-                             SIdentifyCase{3, 0x52, 1, 4, 65536, 1}, SIdentifyCase{3, 0x53, 1, 4, 65536, 1},
-                             SIdentifyCase{3, 0x54, 1, 3, 65536, 1}, SIdentifyCase{3, 0x60, 1, 5, 65536, 1},
-                             SIdentifyCase{3, 0x62, 1, 5, 65536, 1}, SIdentifyCase{3, 0x63, 1, 3, 65536, 1},
-                             SIdentifyCase{3, 0x52, 0, 3, 65536, 0}, SIdentifyCase{3, 0x62, 0, 3, 65536, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, IdentifyCorrections,
+    ::testing::Values(
+        // Transfer block size by type.
+        SIdentifyCase{"Type0Blocks64KiB", 0, 0x100, 0, 0, 65536, 0},
+        SIdentifyCase{"Type2Blocks8KiB", 2, 0x100, 0, 2, 8192, 0},
+        SIdentifyCase{"Type5Blocks64KiB", 5, 0x100, 0, 5, 65536, 0},
+        SIdentifyCase{"Type6Blocks8KiB", 6, 0x100, 0, 6, 8192, 0},
+        SIdentifyCase{"Type15Blocks8KiB", 15, 0x100, 0, 15, 8192, 0},
+        SIdentifyCase{"Type16Blocks64KiB", 16, 0x02060000, 0, 16, 65536, 0},
+        SIdentifyCase{"Type17InBootMode", 17, 0x02060000, 1, 17, 65536, 1},
+        // Types above 18 are held as 18.
+        SIdentifyCase{"Type18Kept", 18, 0, 0, 18, 65536, 0},
+        SIdentifyCase{"Type25HeldAs18", 25, 0, 0, 18, 65536, 0},
+        SIdentifyCase{"LargestTypeHeldAs18", 0xFFFFFFFF, 0, 0, 18, 65536, 0},
+        // Type 1: boot mode with an application 1.xx is not boot mode.
+        SIdentifyCase{"Type1BootFlagVersion0x100IsNotBootMode", 1, 0x100, 1, 1, 65536, 0},
+        SIdentifyCase{"Type1BootFlagVersion0x180IsNotBootMode", 1, 0x180, 1, 1, 65536, 0},
+        SIdentifyCase{"Type1BootFlagVersion0x1FFIsNotBootMode", 1, 0x1FF, 1, 1, 65536, 0},
+        SIdentifyCase{"Type1BootFlagVersion0xFFIsBootMode", 1, 0xFF, 1, 1, 65536, 1},
+        SIdentifyCase{"Type1BootFlagVersion0x200IsBootMode", 1, 0x200, 1, 1, 65536, 1},
+        // Type 3 in boot mode: the version tells type 4 and 5 apart; the transfer block
+        // size stays that of type 3.
+        SIdentifyCase{"Type3BootModeVersion0x4FStaysType3", 3, 0x4F, 1, 3, 65536, 1},
+        SIdentifyCase{"Type3BootModeVersion0x50AsType4", 3, 0x50, 1, 4, 65536, 1},
+        SIdentifyCase{"Type3BootModeVersion0x52AsType4", 3, 0x52, 1, 4, 65536, 1},
+        SIdentifyCase{"Type3BootModeVersion0x53AsType4", 3, 0x53, 1, 4, 65536, 1},
+        SIdentifyCase{"Type3BootModeVersion0x54StaysType3", 3, 0x54, 1, 3, 65536, 1},
+        SIdentifyCase{"Type3BootModeVersion0x60AsType5", 3, 0x60, 1, 5, 65536, 1},
+        SIdentifyCase{"Type3BootModeVersion0x62AsType5", 3, 0x62, 1, 5, 65536, 1},
+        SIdentifyCase{"Type3BootModeVersion0x63StaysType3", 3, 0x63, 1, 3, 65536, 1},
+        SIdentifyCase{"Type3ApplicationVersion0x52StaysType3", 3, 0x52, 0, 3, 65536, 0},
+        SIdentifyCase{"Type3ApplicationVersion0x62StaysType3", 3, 0x62, 0, 3, 65536, 0}),
+    [](const ::testing::TestParamInfo<SIdentifyCase>& param) { return param.param.name; });
 
 struct QueryFixture : ::testing::Test {
     CScriptedTransport transport;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,15 @@ struct SChunk {
 };
 
 struct SChunkingCase {
+    const char* name;
     std::uint32_t reportedType;  // 6 has a transfer block size of 8192
     std::uint32_t imageLength;
     std::vector<SChunk> chunks;
 };
+
+void PrintTo(const SChunkingCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ApplicationChunking : public SimLinkFixture, public ::testing::WithParamInterface<SChunkingCase> {};
 
@@ -57,10 +63,13 @@ TEST_P(ApplicationChunking, SendsChunksOf64KiBWithTheSameParameters) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ApplicationChunking,
-    ::testing::Values(SChunkingCase{16, 1, {{0, 1}}}, SChunkingCase{16, 65536, {{0, 65536}}},
-                      SChunkingCase{16, 65537, {{0, 65536}, {65536, 1}}},
-                      SChunkingCase{6, 65537, {{0, 65536}, {65536, 1}}},
-                      SChunkingCase{17, 3 * 65536, {{0, 65536}, {65536, 65536}, {131072, 65536}}}));
+    ::testing::Values(
+        SChunkingCase{"OneByteInOneChunk", 16, 1, {{0, 1}}},
+        SChunkingCase{"ExactlyOneChunk", 16, 65536, {{0, 65536}}},
+        SChunkingCase{"OneByteIntoASecondChunk", 16, 65537, {{0, 65536}, {65536, 1}}},
+        SChunkingCase{"Type6With8KiBTransferBlocks", 6, 65537, {{0, 65536}, {65536, 1}}},
+        SChunkingCase{"Type17ThreeFullChunks", 17, 3 * 65536, {{0, 65536}, {65536, 65536}, {131072, 65536}}}),
+    [](const ::testing::TestParamInfo<SChunkingCase>& param) { return param.param.name; });
 
 TEST_F(ApplicationFixture, FullSizeImage_LandsAtTheApplicationArea) {
     Connect();
@@ -94,6 +103,10 @@ struct SApplicationFailure {
     std::int32_t result;
 };
 
+void PrintTo(const SApplicationFailure& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ApplicationFailure : public SimLinkFixture,
                            public ::testing::WithParamInterface<SApplicationFailure> {};
 
@@ -124,11 +137,16 @@ TEST_F(ApplicationFixture, WriterRefusingToProgram_ReturnsItsCode) {
 
 // The type sent for writers that Identify moved from type 3 to 4 or 5.
 struct STypeCase {
+    const char* name;
     std::uint32_t reportedType, version, bootMode;
     std::uint32_t givenType;
     std::int32_t result;
     std::uint32_t sentType;  // meaningful when the result is 0
 };
+
+void PrintTo(const STypeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ApplicationTypeRule : public ::testing::TestWithParam<STypeCase> {};
 
@@ -153,19 +171,27 @@ TEST_P(ApplicationTypeRule, SendsTypeThreeForTheBootLoadersOfTypeThree) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ApplicationTypeRule,
-                         ::testing::Values(
-                             // Type 3 in boot mode, taken for a type 4 or 5 by its version.
-                             STypeCase{3, 0x51, 1, 4, RESULT_OK, 3},
-                             STypeCase{3, 0x51, 1, 3, RESULT_WRONG_MACHINE, 0},
-                             STypeCase{3, 0x50, 1, 4, RESULT_OK, 3}, STypeCase{3, 0x53, 1, 4, RESULT_OK, 3},
-                             STypeCase{3, 0x60, 1, 5, RESULT_OK, 3}, STypeCase{3, 0x62, 1, 5, RESULT_OK, 3},
-                             // Outside the windows, or outside boot mode, the type goes as given.
-                             STypeCase{3, 0x54, 1, 3, RESULT_OK, 3}, STypeCase{3, 0x51, 0, 3, RESULT_OK, 3},
-                             STypeCase{4, 0x54, 1, 4, RESULT_OK, 4}, STypeCase{5, 0x63, 1, 5, RESULT_OK, 5},
-                             STypeCase{4, 0x51, 0, 4, RESULT_OK, 4},
-                             // The rule looks at the identified type, however it came about.
-                             STypeCase{4, 0x52, 1, 4, RESULT_OK, 3}, STypeCase{5, 0x61, 1, 5, RESULT_OK, 3},
-                             STypeCase{16, 0x02060000, 0, 16, RESULT_OK, 16}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, ApplicationTypeRule,
+    ::testing::Values(
+        // Type 3 in boot mode, taken for a type 4 or 5 by its version.
+        STypeCase{"Type3BootModeVersion0x51AsType4SendsType3", 3, 0x51, 1, 4, RESULT_OK, 3},
+        STypeCase{"Type3BootModeVersion0x51GivenType3IsTheWrongMachine", 3, 0x51, 1, 3, RESULT_WRONG_MACHINE,
+                  0},
+        STypeCase{"Type3BootModeVersion0x50AsType4SendsType3", 3, 0x50, 1, 4, RESULT_OK, 3},
+        STypeCase{"Type3BootModeVersion0x53AsType4SendsType3", 3, 0x53, 1, 4, RESULT_OK, 3},
+        STypeCase{"Type3BootModeVersion0x60AsType5SendsType3", 3, 0x60, 1, 5, RESULT_OK, 3},
+        STypeCase{"Type3BootModeVersion0x62AsType5SendsType3", 3, 0x62, 1, 5, RESULT_OK, 3},
+        // Outside the windows, or outside boot mode, the type goes as given.
+        STypeCase{"Type3BootModeVersion0x54SentAsGiven", 3, 0x54, 1, 3, RESULT_OK, 3},
+        STypeCase{"Type3ApplicationVersion0x51SentAsGiven", 3, 0x51, 0, 3, RESULT_OK, 3},
+        STypeCase{"Type4BootModeVersion0x54SentAsGiven", 4, 0x54, 1, 4, RESULT_OK, 4},
+        STypeCase{"Type5BootModeVersion0x63SentAsGiven", 5, 0x63, 1, 5, RESULT_OK, 5},
+        STypeCase{"Type4ApplicationVersion0x51SentAsGiven", 4, 0x51, 0, 4, RESULT_OK, 4},
+        // The rule looks at the identified type, however it came about.
+        STypeCase{"Type4BootModeVersion0x52SendsType3", 4, 0x52, 1, 4, RESULT_OK, 3},
+        STypeCase{"Type5BootModeVersion0x61SendsType3", 5, 0x61, 1, 5, RESULT_OK, 3},
+        STypeCase{"Type16SentAsGiven", 16, 0x02060000, 0, 16, RESULT_OK, 16}),
+    [](const ::testing::TestParamInfo<STypeCase>& param) { return param.param.name; });
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ struct SLayoutCase {
     std::uint32_t secondAt;  // the rest of the image, when firstLength < imageLength
     std::uint32_t linkBlockSize, linkReserve;
 };
+
+void PrintTo(const SLayoutCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 std::vector<std::uint8_t> ExpectedLayout(const SLayoutCase& c, const std::vector<std::uint8_t>& image) {
     std::vector<std::uint8_t> layout(c.layoutSize, 0xFF);
@@ -194,6 +199,10 @@ struct SBootFailure {
     std::int32_t result;
 };
 
+void PrintTo(const SBootFailure& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class BootChunkFailure : public SimLinkFixture, public ::testing::WithParamInterface<SBootFailure> {};
 
 TEST_P(BootChunkFailure, StopsAtTheFailingChunk) {
@@ -229,6 +238,10 @@ struct SRefusalCase {
     std::uint32_t blockSize, reserve;
     std::uint32_t imageLength, loadAddress;
 };
+
+void PrintTo(const SRefusalCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class BootRefusal : public SimLinkFixture, public ::testing::WithParamInterface<SRefusalCase> {};
 
