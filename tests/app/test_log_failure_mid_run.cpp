@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -103,6 +105,16 @@ TEST_P(LogFailingMidRun, WriterIsEitherUntouchedOrTakenToItsEnd) {
         const SLoggedRun run(GetParam(), failFrom);
         const bool changed = sound.changedAtWrite[static_cast<std::size_t>(failFrom - 1)];
         const SWriterSummary& summary = run.writer.Summary();
+        if (std::getenv("TESSEL_VERBOSE") != nullptr) {
+            std::printf(
+                "%-28s write %d/%d: %-9s display \"%s\", link %s, restarted %s, erases %zu, boxes %zu\n",
+                GetParam().name.c_str(), failFrom, writes,
+                run.dialog.Finished() ? "updated"
+                : changed             ? "failed"
+                                      : "abandoned",
+                run.writer.CurrentDisplay().c_str(), run.transport.IsOpen() ? "open" : "closed",
+                summary.restarted ? "yes" : "no", summary.erases.size(), run.Boxes().size());
+        }
 
         EXPECT_FALSE(run.transport.IsOpen());
         EXPECT_EQ(run.surface.status, run.dialog.InstructionText());
