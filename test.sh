@@ -21,3 +21,5 @@ cmake --build --preset fuzz
 tools/install-packages.sh g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine fonts-wine xvfb xdotool imagemagick
 cmake --workflow --preset mingw
 tests/e2e/wine/run_wine_e2e.sh build/mingw
+# The release step end to end (tools/release.sh): two MinGW builds, signed with a throw-away certificate.
+tools/install-packages.sh osslsigncode openssl && tests/tools/release_test.sh
