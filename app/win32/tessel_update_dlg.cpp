@@ -34,6 +34,7 @@ void CTesselUpdate100Dlg::DoDataExchange() {
 BOOL CTesselUpdate100Dlg::OnInitDialog() {
     CDialog::OnInitDialog();
     m_dialogThread.Attach(m_hWnd);
+    m_logo.Fit(m_picture);
 
     HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
     const std::string aboutEntry = LoadResourceString(IDS_ABOUTBOX);

@@ -5,6 +5,7 @@
 #include "app/dialog_surface.h"
 #include "app/main_dialog.h"
 #include "app/win32/dialog.h"
+#include "app/win32/logo_scaling.h"
 #include "app/win32/run_guard.h"
 #include "app/win32/taskbar_progress.h"
 #include "app/win32/window_dialog_thread.h"
@@ -43,6 +44,7 @@ private:
     HWND m_picture = nullptr;
     HWND m_goButton = nullptr;
     HICON m_hIcon;
+    CLogoScaling m_logo;
     CDeviceSetupTransport m_transport;
     CWindowDialogThread m_dialogThread;
     CTaskbarProgress m_taskbar;
