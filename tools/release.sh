@@ -70,6 +70,9 @@ logged() {
     fi
 }
 
+# A release made from a tree with changes not committed says so.
+step "source $(git -C "$source_dir" describe --always --dirty 2>/dev/null || echo "(not a git checkout)")"
+
 # The host build is kept between releases; configuring it again with other images
 # makes it pack and record those.
 step "host tools and image-inspect for these images ($build_dir/host)"
