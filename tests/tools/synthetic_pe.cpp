@@ -50,7 +50,7 @@ SSyntheticPe BuildSyntheticPe(const std::vector<SSyntheticResource>& resources, 
     }
 
     SSyntheticPe pe;
-    pe.resources.resize(resources.size());
+    pe.resources.assign(resources.size(), SResourcePlaces{});
     pe.resource_rva = kResourceRva;
     const bool plus = format == EPeFormat::kPe32Plus;
     const std::uint16_t optional_size = plus ? 240 : 224;
