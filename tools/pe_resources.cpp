@@ -17,6 +17,10 @@ constexpr std::uint64_t kCoffHeaderSize = 20;
 constexpr std::uint64_t kSectionHeaderSize = 40;
 constexpr std::uint32_t kResourceDirectoryIndex = 2;  // in the optional header's data directories
 constexpr std::uint64_t kDataDirectorySize = 8;
+// NumberOfRvaAndSizes, followed by the data directories; PE32+ has a 64-bit image base
+// and stack and heap sizes, PE32 32-bit ones and BaseOfData.
+constexpr std::uint64_t kPe32PlusDirectoryCount = 108;
+constexpr std::uint64_t kPe32DirectoryCount = 92;
 
 constexpr std::uint64_t kDirectoryHeaderSize = 16;
 constexpr std::uint64_t kDirectoryEntrySize = 8;
@@ -104,9 +108,9 @@ std::optional<CPeResources> CPeResources::Open(std::span<const std::uint8_t> fil
     const auto magic = optional_header.U16(0);
     std::uint64_t count_field = 0;
     if (magic == kPe32PlusMagic) {
-        count_field = 108;
+        count_field = kPe32PlusDirectoryCount;
     } else if (magic == kPe32Magic) {
-        count_field = 92;
+        count_field = kPe32DirectoryCount;
     } else {
         error = magic ? "unknown optional header magic " + Hex(*magic)
                       : "optional header too short for its magic";
