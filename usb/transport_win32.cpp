@@ -6,6 +6,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <new>
 #include <vector>
@@ -68,22 +69,89 @@ HANDLE OpenFirstWriter(DWORD& error) {
     return device;
 }
 
-// Called on a timer-queue thread when a reply is overdue: ends the blocked read of the
-// thread whose handle is `parameter`.
-void CALLBACK CancelOverdueRead(PVOID parameter, BOOLEAN) {
-    CancelSynchronousIo(static_cast<HANDLE>(parameter));
+// While a bounded call is overdue, the cancel is repeated this often until the call has
+// returned: a cancel that arrives just before the call blocks finds nothing to cancel.
+constexpr DWORD CANCEL_REPEAT_MS = 250;
+
+// Bounds one blocking call on the synchronous device handle, made by the thread that
+// creates it: once the time-out has passed, a timer-queue thread cancels that thread's
+// synchronous I/O, and again every CANCEL_REPEAT_MS until the watchdog is destroyed
+// after the call. A watchdog that could not be armed must not be trusted with a call.
+class CCallWatchdog {
+public:
+    CCallWatchdog(HANDLE timerQueue, DWORD timeoutMs) : m_timerQueue(timerQueue) {
+        if (timerQueue == nullptr ||
+            !DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &m_thread, 0,
+                             FALSE, DUPLICATE_SAME_ACCESS)) {
+            m_thread = nullptr;
+            return;
+        }
+        if (!CreateTimerQueueTimer(&m_timer, timerQueue, CancelOverdueCall, this, timeoutMs, CANCEL_REPEAT_MS,
+                                   WT_EXECUTEDEFAULT)) {
+            m_timer = nullptr;
+        }
+    }
+
+    ~CCallWatchdog() {
+        m_returned.store(true);
+        if (m_timer != nullptr) {
+            // Waits for a callback that is already running, so none can cancel a later call.
+            DeleteTimerQueueTimer(m_timerQueue, m_timer, INVALID_HANDLE_VALUE);
+        }
+        if (m_thread != nullptr) {
+            CloseHandle(m_thread);
+        }
+    }
+
+    CCallWatchdog(const CCallWatchdog&) = delete;
+    CCallWatchdog& operator=(const CCallWatchdog&) = delete;
+
+    bool Armed() const { return m_timer != nullptr; }
+
+private:
+    static void CALLBACK CancelOverdueCall(PVOID parameter, BOOLEAN) {
+        auto* watchdog = static_cast<CCallWatchdog*>(parameter);
+        if (!watchdog->m_returned.load()) {
+            CancelSynchronousIo(watchdog->m_thread);
+        }
+    }
+
+    HANDLE m_timerQueue;
+    HANDLE m_thread = nullptr;
+    HANDLE m_timer = nullptr;
+    std::atomic<bool> m_returned{false};
+};
+
+// Makes `call` on this thread under a watchdog of `timeoutMs`. False, without making the
+// call, when the watchdog cannot be armed: an unwatched call could block for good.
+template <typename Call>
+bool CallBounded(HANDLE timerQueue, DWORD timeoutMs, Call call) {
+    const CCallWatchdog watchdog(timerQueue, timeoutMs);
+    if (!watchdog.Armed()) {
+        return false;
+    }
+    call();
+    return true;
 }
 
 }  // namespace
 
-CDeviceSetupTransport::CDeviceSetupTransport(std::uint32_t replyTimeoutMs)
-    : m_replyTimeoutMs(replyTimeoutMs), m_device(INVALID_HANDLE_VALUE) {}
+CDeviceSetupTransport::CDeviceSetupTransport(std::uint32_t timeoutMs)
+    : m_timeoutMs(timeoutMs), m_device(INVALID_HANDLE_VALUE) {}
 
 CDeviceSetupTransport::~CDeviceSetupTransport() {
     Close();
     if (m_timerQueue != nullptr) {
         DeleteTimerQueueEx(m_timerQueue, INVALID_HANDLE_VALUE);
     }
+}
+
+void* CDeviceSetupTransport::TimerQueue() {
+    // Made once, on first use; until it exists every call counts as failed.
+    if (m_timerQueue == nullptr) {
+        m_timerQueue = CreateTimerQueue();
+    }
+    return m_timerQueue;
 }
 
 std::uint32_t CDeviceSetupTransport::Open() {
@@ -99,9 +167,13 @@ std::uint32_t CDeviceSetupTransport::Write(const std::uint8_t* data, std::uint32
     if (m_device == INVALID_HANDLE_VALUE) {
         return 0;
     }
+    // A writer that stops taking data would otherwise hold the write for good; a write
+    // cut short by the watchdog fails like any other.
+    BOOL done = FALSE;
     DWORD written = 0;
-    if (!WriteFile(m_device, data, size, &written, nullptr)) {
-        GetLastError();
+    if (!CallBounded(TimerQueue(), m_timeoutMs,
+                     [&] { done = WriteFile(m_device, data, size, &written, nullptr); }) ||
+        !done) {
         return 0;
     }
     return written;
@@ -111,32 +183,13 @@ std::uint32_t CDeviceSetupTransport::Read(std::uint8_t* buffer, std::uint32_t ca
     if (m_device == INVALID_HANDLE_VALUE) {
         return 0;
     }
-    // The handle is synchronous, so the wait is bounded from outside: a timer cancels
-    // this thread's read when the reply is overdue, and the read then reports nothing.
-    HANDLE thisThread = nullptr;
-    HANDLE watchdog = nullptr;
-    if (m_timerQueue == nullptr) {
-        m_timerQueue = CreateTimerQueue();
-    }
-    if (m_timerQueue != nullptr &&
-        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thisThread, 0, FALSE,
-                        DUPLICATE_SAME_ACCESS) &&
-        !CreateTimerQueueTimer(&watchdog, m_timerQueue, CancelOverdueRead, thisThread, m_replyTimeoutMs, 0,
-                               WT_EXECUTEONLYONCE)) {
-        watchdog = nullptr;
-    }
-
     // Only the count of bytes matters, not the call's result: a message longer than the
-    // buffer fails with ERROR_MORE_DATA yet delivers what fits.
+    // buffer fails with ERROR_MORE_DATA yet delivers what fits. An overdue reply is
+    // cancelled by the watchdog and reads as nothing.
     DWORD received = 0;
-    ReadFile(m_device, buffer, capacity, &received, nullptr);
-
-    if (watchdog != nullptr) {
-        // Waits for a callback that is already running, so it cannot cancel a later read.
-        DeleteTimerQueueTimer(m_timerQueue, watchdog, INVALID_HANDLE_VALUE);
-    }
-    if (thisThread != nullptr) {
-        CloseHandle(thisThread);
+    if (!CallBounded(TimerQueue(), m_timeoutMs,
+                     [&] { ReadFile(m_device, buffer, capacity, &received, nullptr); })) {
+        return 0;
     }
     return received <= capacity ? received : capacity;
 }
@@ -146,7 +199,8 @@ void CDeviceSetupTransport::Control(std::uint32_t code) {
         return;
     }
     DWORD returned = 0;
-    DeviceIoControl(m_device, code, nullptr, 0, nullptr, 0, &returned, nullptr);
+    CallBounded(TimerQueue(), m_timeoutMs,
+                [&] { DeviceIoControl(m_device, code, nullptr, 0, nullptr, 0, &returned, nullptr); });
 }
 
 std::uint32_t CDeviceSetupTransport::Close() {

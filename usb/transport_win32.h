@@ -5,11 +5,14 @@
 #include "usb/transport.h"
 
 // The writer as the device setup API finds it: the first present interface of the
-// writer's class, opened as a synchronous file handle. Reads are bounded by a reply
-// time-out; a writer that stays silent makes Read return 0 instead of hanging.
+// writer's class, opened as a synchronous file handle. Every call on the handle (write,
+// read, control request) is bounded by one time-out: a writer that stops taking data
+// or stays silent makes Write and Read return 0 and Control give up, instead of
+// hanging. When the time-out cannot be set up, the call is not made and fails the same
+// way.
 class CDeviceSetupTransport final : public ITransport {
 public:
-    explicit CDeviceSetupTransport(std::uint32_t replyTimeoutMs = REPLY_TIMEOUT_MS);
+    explicit CDeviceSetupTransport(std::uint32_t timeoutMs = REPLY_TIMEOUT_MS);
     ~CDeviceSetupTransport() override;
 
     CDeviceSetupTransport(const CDeviceSetupTransport&) = delete;
@@ -22,7 +25,10 @@ public:
     std::uint32_t Close() override;
 
 private:
-    std::uint32_t m_replyTimeoutMs;
+    // The timer queue of the time-outs, made on first use; null when it cannot be made.
+    void* TimerQueue();
+
+    std::uint32_t m_timeoutMs;
     // Win32 HANDLEs, kept as void* so this header needs no <windows.h>.
     void* m_device;
     void* m_timerQueue = nullptr;
