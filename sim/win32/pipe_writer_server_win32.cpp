@@ -12,6 +12,8 @@ using NtCreateSymbolicLinkObjectFunction = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, PO
                                                         PUNICODE_STRING);
 
 constexpr ACCESS_MASK SYMBOLIC_LINK_ALL_ACCESS_MASK = 0xF0001;
+// How often a writer that has stopped reading looks whether the program has gone.
+constexpr DWORD CLOSE_POLL_MS = 100;
 
 std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());  // the names here are plain ASCII
@@ -69,10 +71,14 @@ bool CPipeWriterServer::Listen(std::string& error) {
     }
     m_link = link;
 
+    // No room for requests the writer has not taken: the program's write completes once
+    // the writer has read the packet, as a USB transfer completes once the device takes
+    // it, so a writer that stops reading blocks the write there and then.
     const std::string pipePath = "\\\\.\\pipe\\" + m_pipeName;
+    constexpr DWORD REQUEST_BUFFER_SIZE = 0;
     HANDLE pipe = CreateNamedPipeA(pipePath.c_str(), PIPE_ACCESS_DUPLEX,
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, MAX_MESSAGE_SIZE,
-                                   MAX_MESSAGE_SIZE, 0, nullptr);
+                                   REQUEST_BUFFER_SIZE, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
         error = Failure("CreateNamedPipeA");
         return false;
@@ -81,14 +87,34 @@ bool CPipeWriterServer::Listen(std::string& error) {
     return true;
 }
 
-bool CPipeWriterServer::ServeConnection(std::string& error) {
+bool CPipeWriterServer::AwaitConnection(std::string& error) {
     if (!ConnectNamedPipe(m_pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
         error = Failure("ConnectNamedPipe");
         return false;
     }
+    return true;
+}
+
+void CPipeWriterServer::WaitUntilClosed() {
+    // Looking at the pipe takes nothing from it, so the program's write stays blocked.
+    DWORD waiting = 0;
+    while (PeekNamedPipe(m_pipe, nullptr, 0, nullptr, &waiting, nullptr)) {
+        Sleep(CLOSE_POLL_MS);
+    }
+}
+
+bool CPipeWriterServer::ServeConnection(std::string& error) {
     std::vector<std::uint8_t> request(MAX_MESSAGE_SIZE);
     bool served = true;
     while (!m_writer.IsGone()) {
+        if (m_requestsTaken >= m_stopReadingAfter) {
+            if (m_stopped) {
+                m_stopped();
+                m_stopped = nullptr;
+            }
+            WaitUntilClosed();
+            break;
+        }
         DWORD received = 0;
         if (!ReadFile(m_pipe, request.data(), MAX_MESSAGE_SIZE, &received, nullptr)) {
             const DWORD reason = GetLastError();
@@ -109,6 +135,7 @@ bool CPipeWriterServer::ServeConnection(std::string& error) {
                 break;  // the program closed its handle
             }
         }
+        ++m_requestsTaken;
         if (received == 0 || m_writer.Write(request.data(), received) == 0) {
             continue;
         }

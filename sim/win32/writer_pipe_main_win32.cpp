@@ -18,6 +18,7 @@ struct SOptions {
     SWriterBehaviour behaviour;
     std::uint32_t connections = 1;
     std::uint32_t replyDelayMs = 0;
+    std::optional<std::uint32_t> stopReading;
     bool silent = false;
     std::string summaryPath;
     std::string devicePath = "root#stenowriter#0000#{202e68c5-5980-4a60-b761-77c4de9d5dbf}";
@@ -35,6 +36,7 @@ void PrintUsage() {
                  "  --program-refusal N     refuse every download chunk with writer code N\n"
                  "  --silent                take every request and never answer\n"
                  "  --reply-delay MS        wait MS milliseconds before sending each reply\n"
+                 "  --stop-reading N        answer N requests, then never read again (0: none)\n"
                  "  --connections N         serve N connections, then unplug (default 1)\n"
                  "  --summary FILE          where to write what happened to the writer\n"
                  "  --device-path PATH      device path without \\\\?\\ (default the registered writer)\n"
@@ -84,6 +86,12 @@ bool ParseOptions(int argc, char** argv, SOptions& options) {
             field = &options.connections;
         } else if (option == "--reply-delay") {
             field = &options.replyDelayMs;
+        } else if (option == "--stop-reading") {
+            options.stopReading = ParseNumber(value, 10);
+            if (!options.stopReading) {
+                return false;
+            }
+            continue;
         } else if (option == "--main-boot") {
             const std::size_t colon = value.find(':');
             const auto version = ParseNumber(value.substr(0, colon), 16);
@@ -169,6 +177,13 @@ int main(int argc, char** argv) {
     {
         CPipeWriterServer server(writer, options.devicePath, options.pipeName);
         server.SetReplyDelay(options.replyDelayMs);
+        if (options.stopReading) {
+            const std::uint32_t requests = *options.stopReading;
+            server.SetStopReading(requests, [requests] {
+                std::printf("writer-pipe: stopped reading after %u request(s)\n", requests);
+                std::fflush(stdout);
+            });
+        }
         std::string error;
         if (!server.Listen(error)) {
             std::fprintf(stderr, "writer-pipe: %s\n", error.c_str());
@@ -177,6 +192,13 @@ int main(int argc, char** argv) {
         std::printf("writer-pipe: ready on \\\\?\\%s\n", options.devicePath.c_str());
         std::fflush(stdout);
         for (std::uint32_t served = 0; served < options.connections && !writer.IsGone(); ++served) {
+            if (!server.AwaitConnection(error)) {
+                std::fprintf(stderr, "writer-pipe: %s\n", error.c_str());
+                status = 1;
+                break;
+            }
+            std::printf("writer-pipe: connected\n");
+            std::fflush(stdout);
             if (!server.ServeConnection(error)) {
                 std::fprintf(stderr, "writer-pipe: %s\n", error.c_str());
                 status = 1;

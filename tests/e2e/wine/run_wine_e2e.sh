@@ -10,7 +10,8 @@
 # end, Escape quits); a writer of a type this build refuses; a slow writer while the user
 # tries to close the window (the dialog keeps answering, refuses to end the session and
 # to close, the update completes); a writer that never answers (the reply time-out ends
-# the wait). Screenshots of the main dialog, the About box and each box, and what
+# the wait); a writer that stops taking data (each blocked write ends at the time-out;
+# it runs in a second prefix beside the others). Screenshots of the main dialog, the About box and each box, and what
 # window-probe saw, are kept in the artefact folder (default: <exe folder>/wine-e2e).
 set -euo pipefail
 
@@ -36,17 +37,24 @@ log_file=$HOME/Documents/CVUpdate.log
 main_caption="Solenne/Brisa Update - Build:  14186"
 failures=0
 passed=0
-xvfb_pid=""
+xvfb_pids=()
 background_pids=()
+apart_pids=()
+apart_scenarios=()
 script_started=$SECONDS
 
 cleanup() {
-    local pid
-    for pid in "${background_pids[@]}"; do
+    local pid scenario
+    for pid in "${background_pids[@]}" "${apart_pids[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
     wineserver -k >/dev/null 2>&1 || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    for scenario in "${apart_scenarios[@]}"; do
+        WINEPREFIX=$work/$scenario/prefix wineserver -k >/dev/null 2>&1 || true
+    done
+    for pid in "${xvfb_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -169,26 +177,75 @@ log_has() { grep -qF -- "$1" "$log_file"; }
 log_count() { grep -cF -- "$1" "$log_file" || true; }
 summary_has() { grep -qF -- "$1" "$peer_summary"; }
 
-# --- the prefix and the display --------------------------------------------------------
-display_number=90
-while [ -e /tmp/.X11-unix/X$display_number ] || [ -e /tmp/.X$display_number-lock ]; do
-    display_number=$((display_number + 1))
-done
-export DISPLAY=:$display_number
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    xdotool getmouselocation >/dev/null 2>&1 && break
-    sleep 0.1
-done
+# --- the prefixes and the displays -----------------------------------------------------
+# Starts Xvfb on the first free display from :90 and waits until it answers; prints the
+# display name and adds the server to xvfb_pids.
+start_display() {
+    local number=90
+    while [ -e /tmp/.X11-unix/X$number ] || [ -e /tmp/.X$number-lock ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb-$number.log" 2>&1 &
+    xvfb_pids+=("$!")
+    for _ in $(seq 50); do
+        DISPLAY=":$number" xdotool getmouselocation >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    display_started=":$number"
+}
 
-wineboot -i >"$work/wineboot.log" 2>&1
-# No window manager: Wine draws the captions itself and closes windows at once.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-wine regedit /S "Z:${here//\//\\}\\fake_writer_interface.reg"
-wineserver -w
+# Makes the prefix $WINEPREFIX for the display $DISPLAY, with the writer's interface.
+prepare_prefix() {
+    wineboot -i >"$work/wineboot.log" 2>&1
+    # No window manager: Wine draws the captions itself and closes windows at once.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    wine regedit /S "Z:${here//\//\\}\\fake_writer_interface.reg"
+    wineserver -w
+}
+
+# Runs the scenario function $1 in the background, in a prefix, a home and on a display
+# of its own, so that its long wait overlaps the other scenarios. Its output and its
+# counts land in $work/$1/, for finish_apart.
+start_apart() {
+    local scenario=$1
+    start_display
+    local display=$display_started
+    mkdir -p "$work/$scenario"
+    (
+        trap - EXIT
+        work=$work/$scenario
+        export WINEPREFIX=$work/prefix HOME=$work/home DISPLAY=$display
+        mkdir -p "$HOME/Documents"
+        log_file=$HOME/Documents/CVUpdate.log
+        passed=0
+        failures=0
+        prepare_prefix
+        "$scenario"
+        kill "${app_pid:-}" "${peer_pid:-}" 2>/dev/null || true
+        wineserver -k >/dev/null 2>&1 || true
+        echo "$passed $failures" >"$work/counts"
+    ) >"$work/$scenario/output.txt" 2>&1 &
+    apart_pids+=("$!")
+    apart_scenarios+=("$scenario")
+}
+
+# Waits for the scenarios started apart, shows what they printed and adds their counts.
+finish_apart() {
+    local i scenario counts
+    for i in "${!apart_pids[@]}"; do
+        scenario=${apart_scenarios[$i]}
+        wait "${apart_pids[$i]}" || true
+        cat "$work/$scenario/output.txt"
+        if read -r -a counts <"$work/$scenario/counts" 2>/dev/null && [ "${#counts[@]}" = 2 ]; then
+            passed=$((passed + counts[0]))
+            failures=$((failures + counts[1]))
+        else
+            fail "$scenario did not finish"
+        fi
+    done
+}
 
 # The log and the writer's summary of a whole update of the Solenne that the full-update
 # scenarios serve (old boot loader and application); $1 names the scenario.
@@ -407,6 +464,51 @@ scenario_silent_writer() {
     check "log communication failure" log_has "Unable to communicate with your steno machine.  Error Code 111"
 }
 
+# --- a writer that stops taking data ---------------------------------------------------
+# writer-pipe reads no request at all, so the program's first write (Identify) blocks: the
+# pipe keeps no room for requests the writer has not taken. Every call on the writer is
+# cut at the 30 s time-out. The link writes three times with a reset between (on a pipe
+# the reset fails at once) and then waits for a reply, so the Identify error box is due
+# after about 4 x 30 s. Its bound is three writes, two resets and one read of at most
+# 30 s each: 6 x 30 = 180 s. It runs apart (start_apart) while the other scenarios go on.
+stuck_expected_s=120
+stuck_bound_s=180
+
+scenario_stuck_writer() {
+    echo "scenario: a writer that stops taking data (the box is due after about ${stuck_expected_s} s, at most ${stuck_bound_s} s)"
+    start_peer stuck-writer --type 16 --version 0x02050000 --build 14000 --main-boot 0x01070000:8000 \
+        --stop-reading 0
+    start_app || return 0
+    local go_ms
+    go_ms=$(now_ms)
+    press_go
+    local box waited_ms
+    if box=$(wait_window "Error" $((stuck_bound_s + 10))); then
+        waited_ms=$(($(now_ms) - go_ms))
+        echo "  the box came ${waited_ms} ms after Go"
+        # Sooner would mean that the writes never blocked, and the scenario showed nothing.
+        check "each blocked write waited for its time-out" [ "$waited_ms" -ge $(((stuck_expected_s - 10) * 1000)) ]
+        check "the box comes within the bound of ${stuck_bound_s} s" [ "$waited_ms" -le $((stuck_bound_s * 1000)) ]
+        screenshot stuck-writer-box
+        press "$box" Return
+    else
+        fail "a writer that stops taking data holds the program (no box within $((stuck_bound_s + 10)) s)"
+    fi
+    check "the dialog stays open after the stuck writes" window_present "$main_caption"
+    check "the writer was connected" grep -q "connected" "$work/stuck-writer-peer.out"
+    check "the writer took no request" grep -q "stopped reading after 0 request" "$work/stuck-writer-peer.out"
+    keep_log stuck-writer
+    check "log communication failure after the stuck writes" \
+        log_has "Unable to communicate with your steno machine.  Error Code 111"
+}
+
+start_display
+export DISPLAY=$display_started
+if [ "${TESSEL_WINE_SKIP_TIMEOUT:-0}" != 1 ]; then
+    start_apart scenario_stuck_writer
+fi
+prepare_prefix
+
 scenario_full_update
 scenario_no_writer
 scenario_refusal
@@ -414,6 +516,7 @@ scenario_closing_during_run
 if [ "${TESSEL_WINE_SKIP_TIMEOUT:-0}" != 1 ]; then
     scenario_silent_writer
 fi
+finish_apart
 
 echo "artefacts in $artefacts"
 echo "wine-e2e took $((SECONDS - script_started)) s"
