@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,10 @@ struct SDamage {
     const char* also_expected = "";
 };
 
+void PrintTo(const SDamage& d, std::ostream* out) {
+    *out << d.name;
+}
+
 void Truncate(SSyntheticPe& pe, std::size_t size) {
     pe.bytes.resize(size);
 }
@@ -289,6 +294,10 @@ struct SVersionDamage {
     std::function<void(std::vector<std::uint8_t>&)> damage;
     const char* expected_error;
 };
+
+void PrintTo(const SVersionDamage& d, std::ostream* out) {
+    *out << d.name;
+}
 
 const SVersionDamage kVersionDamages[] = {
     {"Empty", [](std::vector<std::uint8_t>& r) { r.clear(); }, "too short"},

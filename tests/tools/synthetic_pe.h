@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 // A small, valid Windows executable with chosen resources, built byte by byte so that
@@ -43,6 +44,11 @@ struct SSyntheticPe {
 };
 
 enum class EPeFormat { kPe32Plus, kPe32 };
+
+// Failure messages name the format rather than show its bytes.
+inline void PrintTo(EPeFormat format, std::ostream* out) {
+    *out << (format == EPeFormat::kPe32Plus ? "Pe32Plus" : "Pe32");
+}
 
 // Two sections: .text, then .rsrc at a virtual address whose distance from its file
 // offset differs from .text's, so a wrong RVA mapping shows. The resources are listed
