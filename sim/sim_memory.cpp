@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-CSimMemory::CSimMemory(std::uint32_t size, EFill fill) : m_bytes(size, 0xFF) {
+CSimMemory::CSimMemory(std::uint32_t size, EFill fill) : m_bytes(size, 0xFF), m_fill(fill) {
     if (fill == EFill::OldFirmware) {
         for (std::uint32_t address = 0; address < size; ++address) {
             m_bytes[address] = OldFirmwareByte(address);
@@ -18,6 +18,20 @@ std::uint8_t CSimMemory::OldFirmwareByte(std::uint32_t address) {
 
 bool CSimMemory::Holds(std::uint32_t address, std::uint32_t length) const {
     return address <= m_bytes.size() && length <= m_bytes.size() - address;
+}
+
+bool CSimMemory::Unchanged(std::uint32_t address, std::uint32_t length) const {
+    if (!Holds(address, length)) {
+        return false;
+    }
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const std::uint32_t at = address + i;
+        const std::uint8_t made = m_fill == EFill::OldFirmware ? OldFirmwareByte(at) : std::uint8_t{0xFF};
+        if (m_bytes[at] != made) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void CSimMemory::Write(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t length) {

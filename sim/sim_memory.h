@@ -23,6 +23,9 @@ public:
     bool Holds(std::uint32_t address, std::uint32_t length) const;
     // The byte the old-firmware pattern has at an address.
     static std::uint8_t OldFirmwareByte(std::uint32_t address);
+    // True when every byte of [address, address + length) is still the one the memory
+    // was made with; false when the range reaches outside it.
+    bool Unchanged(std::uint32_t address, std::uint32_t length) const;
 
     // Both need Holds(address, length).
     void Write(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t length);
@@ -35,4 +38,5 @@ public:
 
 private:
     std::vector<std::uint8_t> m_bytes;
+    EFill m_fill;
 };

@@ -25,7 +25,11 @@ struct SWriterIdentity {
     std::uint32_t mainBootBuild = 8000;
     std::uint32_t secondaryBootVersion = 0;
     std::uint32_t secondaryBootBuild = 0;
+
+    bool operator==(const SWriterIdentity&) const = default;
 };
+
+struct SCarriedFirmware;
 
 enum class EFaultKind {
     NoReply,       // the request is taken, nothing comes back
@@ -133,6 +137,17 @@ public:
     std::optional<std::vector<std::uint8_t>> Read();
 
     bool IsGone() const { return m_gone; }
+
+    // Switches the writer off and on again, by the rules of sim_power_cycle.h: it comes
+    // back with the identity its memory now gives it, or is gone for good when it can no
+    // longer start. What lives only while it runs goes: replies not yet read, an
+    // announced CRC, a download under way, the display text, and the faults and read
+    // corruptions set so far (faults added afterwards count requests from this power-up).
+    // The memory, the summary, the transcript and the display history stay. The identity
+    // at the first power cycle stands for what the writer was made with. True when the
+    // writer starts.
+    bool PowerCycle(const SCarriedFirmware& carried);
+
     // Every text shown on the display, in order, and the text showing now. An empty
     // ShowText (no text) clears the display and is counted.
     const std::vector<std::string>& DisplayLines() const { return m_displayLines; }
@@ -172,6 +187,7 @@ private:
     std::string CheckChunk(const SUsbHeader& request, const std::vector<std::uint8_t>& payload) const;
 
     SWriterIdentity m_identity;
+    std::optional<SWriterIdentity> m_asMade;  // set at the first power cycle
     SWriterBehaviour m_behaviour;
     CSimMemory m_memory;
     std::vector<SFault> m_faults;

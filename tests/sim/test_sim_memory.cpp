@@ -57,6 +57,23 @@ INSTANTIATE_TEST_SUITE_P(
                       SEraseCase{"LastUnitOfTheMemory", 0xE0000, 0x20000, 0xE0000, 0x100000}),
     [](const ::testing::TestParamInfo<SEraseCase>& param) { return param.param.name; });
 
+TEST(SimMemory, Unchanged_UntilAByteDiffersFromTheFillOfItsMaking) {
+    for (const CSimMemory::EFill fill : {CSimMemory::EFill::Erased, CSimMemory::EFill::OldFirmware}) {
+        CSimMemory memory(0x100000, fill);
+        EXPECT_TRUE(memory.Unchanged(0, 0x100000));
+        const std::uint8_t byte = 0x5A;
+        memory.Write(0x8FFFF, &byte, 1);
+        EXPECT_FALSE(memory.Unchanged(0x80000, 0x20000));
+        EXPECT_TRUE(memory.Unchanged(0x80000, 0xFFFF));
+        EXPECT_TRUE(memory.Unchanged(0x90000, 0x70000));
+        EXPECT_FALSE(memory.Unchanged(0x90000, 0x70001));  // reaches outside
+    }
+    CSimMemory old(0x100000, CSimMemory::EFill::OldFirmware);
+    ASSERT_TRUE(old.Erase(0x20000, 1));
+    EXPECT_FALSE(old.Unchanged(0x20000, 1));  // erased is not what it was made with
+    EXPECT_TRUE(old.Unchanged(0, 0x20000));
+}
+
 TEST(SimMemory, EraseReachingOutside_ErasesNothing) {
     CSimMemory memory(0x100000, CSimMemory::EFill::OldFirmware);
     EXPECT_FALSE(memory.Erase(0xE0000, 0x20001));
