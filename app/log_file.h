@@ -7,7 +7,8 @@
 #include <string>
 
 // The log-file seam: the Documents folder and one exclusive write handle on a file in
-// it. POSIX: log_file_posix.cpp; Windows: log_file_win32.cpp.
+// it. POSIX: log_file_posix.cpp; Windows: log_file_win32.cpp. Paths are byte strings:
+// UTF-8 on Windows, whatever the ANSI code page, and of any length.
 
 // A positioning, write or flush failure on an open log file. It is the one failure of a
 // run that travels as an exception: it abandons the run and the dialog reports it.

@@ -3,85 +3,79 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "app/version_record.h"
 
 namespace {
 
-using GetFileVersionInfoSizeAFunction = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-using GetFileVersionInfoAFunction = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
-using VerQueryValueAFunction = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+using VerQueryValueWFunction = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
-template <typename Function>
-Function Lookup(HMODULE module, const char* name) {
-    const FARPROC found = GetProcAddress(module, name);
-    return found == nullptr ? nullptr : reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
-}
+constexpr WORD VERSION_RESOURCE_TYPE = 16;  // RT_VERSION
 
 // version.dll is not one of the DLLs Windows always takes from its own folder, so a
 // file of that name beside the program (a Downloads folder) would be loaded in its
 // place. It is loaded here by its full path in the system folder instead of imported.
-struct SVersionFunctions {
-    GetFileVersionInfoSizeAFunction getSize = nullptr;
-    GetFileVersionInfoAFunction getInfo = nullptr;
-    VerQueryValueAFunction query = nullptr;
-
-    SVersionFunctions() {
-        char path[MAX_PATH] = {};
-        const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-        const char name[] = "\\version.dll";
-        if (length == 0 || length + sizeof(name) > MAX_PATH) {
-            return;
-        }
-        std::memcpy(path + length, name, sizeof(name));
-        const HMODULE module = LoadLibraryA(path);  // kept for the life of the process
-        if (module == nullptr) {
-            return;
-        }
-        getSize = Lookup<GetFileVersionInfoSizeAFunction>(module, "GetFileVersionInfoSizeA");
-        getInfo = Lookup<GetFileVersionInfoAFunction>(module, "GetFileVersionInfoA");
-        query = Lookup<VerQueryValueAFunction>(module, "VerQueryValueA");
+VerQueryValueWFunction LoadVerQueryValue() {
+    const UINT size = GetSystemDirectoryW(nullptr, 0);
+    if (size == 0) {
+        return nullptr;
     }
+    std::wstring path(size, L'\0');
+    const UINT length = GetSystemDirectoryW(path.data(), size);
+    if (length == 0 || length >= size) {
+        return nullptr;
+    }
+    path.resize(length);
+    path += L"\\version.dll";
+    const HMODULE module = LoadLibraryW(path.c_str());  // kept for the life of the process
+    if (module == nullptr) {
+        return nullptr;
+    }
+    const FARPROC found = GetProcAddress(module, "VerQueryValueW");
+    return found == nullptr ? nullptr
+                            : reinterpret_cast<VerQueryValueWFunction>(reinterpret_cast<void (*)()>(found));
+}
 
-    bool Complete() const { return getSize != nullptr && getInfo != nullptr && query != nullptr; }
-};
-
-// The product version from the running executable's own version resource.
+// The product version from the version resource of the running executable. It is read
+// from the image already in memory rather than from the file by its name, so neither
+// the characters nor the length of the folder the program was started from matter.
 class CExecutableVersionRecord final : public IVersionRecord {
 public:
     std::optional<SProductVersion> ReadProductVersion() override {
-        static const SVersionFunctions version;
-        if (!version.Complete()) {
+        static const VerQueryValueWFunction query = LoadVerQueryValue();
+        if (query == nullptr) {
             return std::nullopt;
         }
-        char path[MAX_PATH] = {};
-        const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH) {
-            return std::nullopt;  // no path, or one cut short
-        }
-        DWORD ignored = 0;
-        const DWORD size = version.getSize(path, &ignored);
-        if (size == 0) {
+        const HMODULE program = GetModuleHandleW(nullptr);
+        const HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(VS_VERSION_INFO),
+                                          MAKEINTRESOURCEW(VERSION_RESOURCE_TYPE));
+        const HGLOBAL loaded = found != nullptr ? LoadResource(program, found) : nullptr;
+        const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+        const DWORD size = found != nullptr ? SizeofResource(program, found) : 0;
+        if (bytes == nullptr || size == 0) {
             return std::nullopt;
         }
+        // The query is meant for a record read from the file, which it may write to; the
+        // resource lies in read-only memory, so it gets a copy.
         std::vector<std::uint8_t> record;
         try {
-            record.resize(static_cast<std::size_t>(size) + 1);
+            record.assign(static_cast<const std::uint8_t*>(bytes),
+                          static_cast<const std::uint8_t*>(bytes) + size);
         } catch (const std::bad_alloc&) {
-            return std::nullopt;
-        }
-        if (!version.getInfo(path, 0, size, record.data())) {
             return std::nullopt;
         }
         void* fixedPart = nullptr;
         UINT fixedSize = 0;
-        char root[] = "\\";
-        if (!version.query(record.data(), root, &fixedPart, &fixedSize) || fixedPart == nullptr ||
+        if (!query(record.data(), L"\\", &fixedPart, &fixedSize) || fixedPart == nullptr ||
             fixedSize < sizeof(VS_FIXEDFILEINFO)) {
             return std::nullopt;
         }
         const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(fixedPart);
+        if (fixed->dwSignature != VS_FFI_SIGNATURE) {
+            return std::nullopt;
+        }
         return SProductVersion{{HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
                                 HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS)}};
     }
