@@ -32,6 +32,9 @@ export WINEPREFIX=$work/prefix
 export HOME=$work/home
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+# Wine takes its ANSI code page and the encoding of command lines and Unix file names
+# from the locale; this one gives code page 1252 and UTF-8 names.
+export LC_ALL=C.UTF-8
 mkdir -p "$HOME/Documents"
 log_file=$HOME/Documents/CVUpdate.log
 main_caption="Solenne/Brisa Update - Build:  14186"
@@ -156,11 +159,20 @@ start_peer() {
     return 1
 }
 
+# Starts the program ($1, default the one built) and waits for its main dialog, which
+# must carry the whole caption, build string included. When only a main dialog with
+# another caption appears, that is a failure, and main_window names that dialog.
 start_app() {
+    local exe=${1:-$app_exe} other
     rm -f "$log_file"
-    wine "$app_exe" >"$work/app.out" 2>&1 &
+    wine "$exe" >"$work/app.out" 2>&1 &
     app_pid=$!
-    main_window=$(wait_window "$main_caption" 30) || { fail "the main dialog did not appear"; return 1; }
+    if ! main_window=$(wait_window "$main_caption" 30); then
+        main_window=$(xdotool search --name "^Solenne/Brisa Update - " 2>/dev/null | head -1 || true)
+        other=$([ -n "$main_window" ] && xdotool getwindowname "$main_window" 2>/dev/null || true)
+        fail "the main dialog did not appear${other:+ (a window \"$other\" did)}"
+        return 1
+    fi
 }
 
 # Clicks "&Go!" through its mnemonic.
@@ -464,6 +476,87 @@ scenario_silent_writer() {
     check "log communication failure" log_has "Unable to communicate with your steno machine.  Error Code 111"
 }
 
+# --- the program and its log away from the ASCII folders of a short path -------------
+# The shell's Documents folder is set in the prefix's registry. Wine's shell gives it at
+# most 259 characters (a longer setting falls back to the default folder), so the long
+# case has a 259-character Documents folder and a log path of 272.
+documents_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+
+set_documents() {  # set_documents <Windows path>
+    wine reg add "$documents_key" /v Personal /t REG_EXPAND_SZ /d "$1" /f >/dev/null 2>&1
+}
+
+# Windows path for a folder under C:\ ($1, with backslashes) in the prefix's Unix terms.
+unix_path() {
+    local relative=${1#C:\\}
+    echo "$WINEPREFIX/drive_c/${relative//\\//}"
+}
+
+# run_elsewhere <name> <exe folder> <Documents folder>, both Windows paths under C:\: the
+# program copied there and started from there, with no writer; the caption must carry
+# the build, the open failure must be reported and logged in that Documents folder.
+run_elsewhere() {
+    local name=$1 exe_folder=$2 documents=$3
+    local unix_exe_folder unix_documents saved_log=$log_file box
+    unix_exe_folder=$(unix_path "$exe_folder")
+    unix_documents=$(unix_path "$documents")
+    mkdir -p "$unix_exe_folder" "$unix_documents"
+    cp "$app_exe" "$unix_exe_folder/"
+    set_documents "$documents"
+    log_file=$unix_documents/CVUpdate.log
+    peer_summary=""
+    echo "  program in $exe_folder (${#exe_folder} characters)"
+    echo "  Documents $documents (${#documents} characters)"
+    start_app "$unix_exe_folder/SolenneBrisaUpdate.exe" || true
+    if [ -n "$main_window" ]; then
+        screenshot "$name-dialog"
+        press_go
+        if box=$(wait_window "Error" 30); then
+            press "$box" Return
+        else
+            fail "$name: no open-failure box"
+        fi
+        sleep 1
+        press "$main_window" Escape
+        check "$name: Escape ends the program" wait_exit "$app_pid" 20
+        keep_log "$name"
+        check "$name: the log is in that Documents folder" [ -f "$log_file" ]
+        if [ -f "$log_file" ]; then
+            check "$name: log header with the build" log_has "- Solenne/Brisa Update Server: Build: 14186"
+            check "$name: log open failure" log_has "Unable to open a connection with your steno machine."
+            check "$name: log exit line" log_has " - Exiting"
+        fi
+    fi
+    kill "$app_pid" 2>/dev/null || true
+    set_documents '%USERPROFILE%\Documents'
+    log_file=$saved_log
+}
+
+# A profile folder whose name the ANSI code page (1252 here) cannot write: its ANSI form
+# is "Lukasz ??", a folder that does not exist.
+scenario_unicode_profile() {
+    echo "scenario: a user folder named outside the ANSI code page"
+    local profile='C:\users\Łukasz 測試'
+    run_elsewhere unicode-profile "$profile\Downloads" "$profile\Documents"
+}
+
+# Folders nested deep enough that the log's path and the program's path pass MAX_PATH.
+scenario_long_paths() {
+    echo "scenario: a log path and a program path longer than MAX_PATH"
+    local documents='C:\Reporter data' downloads='C:\Reporter data\Downloads' part=1
+    while [ ${#documents} -lt 214 ]; do
+        documents="$documents\Transcripts of the court reporter, part $part"
+        part=$((part + 1))
+    done
+    while [ ${#documents} -lt 259 ]; do
+        documents="${documents}x"
+    done
+    for part in 1 2 3 4 5 6; do
+        downloads="$downloads\Updates for the writer, as downloaded $part"
+    done
+    run_elsewhere long-paths "$downloads" "$documents"
+}
+
 # --- a writer that stops taking data ---------------------------------------------------
 # writer-pipe reads no request at all, so the program's first write (Identify) blocks: the
 # pipe keeps no room for requests the writer has not taken. Every call on the writer is
@@ -516,6 +609,9 @@ scenario_closing_during_run
 if [ "${TESSEL_WINE_SKIP_TIMEOUT:-0}" != 1 ]; then
     scenario_silent_writer
 fi
+scenario_unicode_profile
+scenario_long_paths
+echo "the scenarios in the first prefix were over after $((SECONDS - script_started)) s"
 finish_apart
 
 echo "artefacts in $artefacts"
