@@ -1,5 +1,7 @@
 #include "tests/fault/rules_oracle.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -15,13 +17,17 @@ constexpr std::uint32_t ROW_BOOT_VERSION = 0x01080000;
 constexpr std::uint32_t ROW_BOOT_BUILD = 8462;
 constexpr std::uint32_t WRITER_MAIN_BOOT_VERSION = 0x01070000;
 constexpr std::uint32_t EARLY_LIMIT = 3183;
-constexpr std::uint32_t BLOCK = 0x20000;    // default boot block size
-constexpr std::uint32_t RESERVE = 2048;     // default boot reserve
+constexpr std::uint32_t BLOCK = 0x20000;  // default boot block size
+constexpr std::uint32_t RESERVE = 2048;   // default boot reserve
+constexpr std::uint32_t HEADER = 8;       // the header of a layout for address 0
+constexpr std::uint32_t LARGEST_BLOCK = 0x100000;
+constexpr std::uint32_t INFO_AREA = 44;     // the part of the information block the link takes
 constexpr std::uint32_t TRANSFER = 65536;   // transfer block size of types 16 and 17
 constexpr std::uint32_t APP_CHUNK = 65536;  // application chunks, whatever the transfer size
 constexpr std::uint32_t BOOT_AREA = 0x40000;
 constexpr std::uint32_t APP_AREA = 0x80000;
 constexpr int READ_BACK_FAILED = 6;
+constexpr int INVALID_REPLY = 111;  // also what a download returns when its layout cannot be sound
 
 // One reply as the link receives it.
 struct SReply {
@@ -131,6 +137,74 @@ bool PieceTaken(const std::optional<SReply>& reply, std::uint32_t address,
     return true;
 }
 
+// The boot geometry the link works with for one download.
+struct SGeometry {
+    std::uint32_t block = BLOCK;
+    std::uint32_t reserve = RESERVE;
+};
+
+void PutWord(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+std::uint32_t Word(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value |= static_cast<std::uint32_t>(bytes[at + i]) << (8 * i);
+    }
+    return value;
+}
+
+// The geometry after the information block's reply: the defaults, replaced by each
+// nonzero word of the block that arrived. A reply of another command or without
+// payload leaves the defaults; the part of the 44-byte area that did not arrive reads
+// as zero.
+SGeometry GeometryFrom(const std::optional<SReply>& reply, const SRunSetup& setup) {
+    SGeometry geometry;
+    if (!reply || reply->command != CMD_INFO_BLOCK) {
+        return geometry;
+    }
+    std::vector<std::uint8_t> block(INFO_AREA, 0);
+    PutWord(block, 36, setup.reportedBlockSize);
+    PutWord(block, 40, setup.reportedReserve);
+    if (reply->flippedPayloadByte && *reply->flippedPayloadByte < INFO_AREA) {
+        block[*reply->flippedPayloadByte] ^= 0xFF;
+    }
+    const std::uint32_t arrived = INFO_AREA - std::min(INFO_AREA, reply->lengthShortBy);
+    if (arrived == 0) {
+        return geometry;
+    }
+    std::fill(block.begin() + arrived, block.end(), std::uint8_t{0});
+    if (const std::uint32_t size = Word(block, 36); size != 0) {
+        geometry.block = size;
+    }
+    if (const std::uint32_t reserve = Word(block, 40); reserve != 0) {
+        geometry.reserve = reserve;
+    }
+    return geometry;
+}
+
+// The size of the layout the link sends for an image of n bytes, or nothing when the
+// geometry cannot be a writer's (a power-of-two block of at most 1 MiB whose first
+// part holds the header and at least one byte) or the layout cannot hold the image:
+// at address 0 the first part and the second block, elsewhere the two blocks.
+std::optional<std::uint32_t> LayoutSize(const SGeometry& g, std::uint32_t n, std::uint32_t address) {
+    const std::uint64_t b = g.block;
+    const std::uint64_t r = g.reserve;
+    const bool powerOfTwo = b != 0 && (b & (b - 1)) == 0;
+    if (!powerOfTwo || b > LARGEST_BLOCK || b <= HEADER || r + HEADER >= b) {
+        return std::nullopt;
+    }
+    const std::uint64_t firstPart = b - r - HEADER;
+    const std::uint64_t room = address == 0 ? firstPart + b : 2 * b;
+    if (n == 0 || n > room) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(n > firstPart ? 2 * b : b);
+}
+
 class CRun {
 public:
     CRun(const SRunSetup& setup, const SFault& fault) : m_setup(setup), m_wire(fault) {}
@@ -143,31 +217,43 @@ public:
         if (RunBootStage() && RunApplicationStage()) {
             Complete();
         } else {
-            bool delivered = false;
-            m_wire.Send(CMD_SHOW_TEXT, delivered);  // the exit path's empty text
-            m_expected.displayClearedAtEnd = delivered;
+            ClearDisplay();
         }
         return m_expected;
     }
 
 private:
-    bool Identify() {
+    // Sends one request and keeps it when it reaches the writer.
+    std::optional<SReply> Send(const SRequest& request, std::uint32_t echoParameter0 = 0) {
         bool delivered = false;
-        const auto reply = m_wire.Send(CMD_IDENTIFY, delivered, 16);
+        auto reply = m_wire.Send(request.command, delivered, echoParameter0);
+        m_delivered = delivered;
+        if (delivered) {
+            m_expected.requests.push_back(request);
+        }
+        return reply;
+    }
+
+    // The exit path's empty text.
+    void ClearDisplay() {
+        Send({CMD_SHOW_TEXT});
+        m_expected.displayClearedAtEnd = m_delivered;
+    }
+
+    bool Identify() {
+        const auto reply = Send({CMD_IDENTIFY}, 16);
         if (reply && reply->command == CMD_IDENTIFY) {
             return true;
         }
         // No type was identified: nothing but the exit path follows, and it has an
         // open link, so it sends its empty text.
         m_expected.box = "Unable to communicate with your steno machine.  Error Code 111";
-        m_wire.Send(CMD_SHOW_TEXT, delivered);
-        m_expected.displayClearedAtEnd = delivered;
+        ClearDisplay();
         return false;
     }
 
     void AskBootVersions() {
-        bool delivered = false;
-        const auto reply = m_wire.Send(CMD_BOOT_VERSIONS, delivered, WRITER_MAIN_BOOT_VERSION);
+        const auto reply = Send({CMD_BOOT_VERSIONS}, WRITER_MAIN_BOOT_VERSION);
         const bool answered = reply && reply->command == CMD_BOOT_VERSIONS;
         m_expected.mainBootLineLogged = answered;
         m_mainBootBuild = answered ? m_setup.mainBootBuild : 0;
@@ -175,17 +261,15 @@ private:
     }
 
     void Show(const std::string& text) {
-        bool delivered = false;
-        m_wire.Send(CMD_SHOW_TEXT, delivered);
-        if (delivered) {
+        Send({CMD_SHOW_TEXT});
+        if (m_delivered) {
             m_expected.display.push_back(text);
         }
     }
 
     void Erase(std::uint32_t address, std::uint32_t length) {
-        bool delivered = false;
-        m_wire.Send(CMD_ERASE, delivered, address);
-        if (delivered) {
+        Send({CMD_ERASE, address, length}, address);
+        if (m_delivered) {
             m_expected.erases.push_back({address, length});
         }
     }
@@ -211,24 +295,30 @@ private:
             if (early) {
                 Erase(BOOT_AREA, BOOT_AREA);
             }
-            // The download: geometry (the writer reports the defaults, and a failed
-            // query keeps them), the layout's CRC, then the chunks of the layout.
-            bool delivered = false;
-            m_wire.Send(CMD_INFO_BLOCK, delivered);
-            const std::uint32_t layout = n > BLOCK - RESERVE - 8 ? 2 * BLOCK : BLOCK;
-            m_wire.Send(CMD_SET_IMAGE_CRC, delivered);
-            for (std::uint32_t offset = 0; offset < layout; offset += TRANSFER) {
-                if (const int result = ChunkResult(m_wire.Send(CMD_PROGRAM_BOOT, delivered)); result != 0) {
+            // The download: the geometry (learned afresh for each download), then,
+            // when the layout can be sound, its CRC and its chunks.
+            const SGeometry geometry = GeometryFrom(Send({CMD_INFO_BLOCK}), m_setup);
+            const std::optional<std::uint32_t> layout = LayoutSize(geometry, n, address);
+            if (!layout) {
+                StageFailed(INVALID_REPLY);
+                return false;
+            }
+            Send({CMD_SET_IMAGE_CRC});
+            for (std::uint32_t offset = 0; offset < *layout; offset += TRANSFER) {
+                if (const int result = ChunkResult(Send({CMD_PROGRAM_BOOT, address, *layout, offset}));
+                    result != 0) {
                     StageFailed(result);
                     return false;
                 }
             }
             // Two blocks are read back from where the image went.
+            const std::uint32_t readBack = 2 * geometry.block;
             std::optional<std::uint32_t> flipped;
-            for (std::uint32_t offset = 0; offset < 2 * BLOCK; offset += TRANSFER) {
+            for (std::uint32_t offset = 0; offset < readBack; offset += TRANSFER) {
+                const std::uint32_t piece = std::min(TRANSFER, readBack - offset);
                 std::optional<std::uint32_t> flippedInPiece;
-                if (!PieceTaken(m_wire.Send(CMD_READ_MEMORY, delivered, address + offset), address + offset,
-                                flippedInPiece, TRANSFER)) {
+                if (!PieceTaken(Send({CMD_READ_MEMORY, address + offset, piece}, address + offset),
+                                address + offset, flippedInPiece, piece)) {
                     StageFailed(READ_BACK_FAILED);
                     return false;
                 }
@@ -236,7 +326,7 @@ private:
                     flipped = offset + *flippedInPiece;
                 }
             }
-            if (!flipped || !BootByteVerified(*flipped, early, n)) {
+            if (!flipped || !BootByteVerified(*flipped, early, n, geometry)) {
                 return true;
             }
         }
@@ -245,21 +335,23 @@ private:
     }
 
     // Whether a wrong byte at this read-back offset fails the boot verification.
-    static bool BootByteVerified(std::uint32_t offset, bool early, std::uint32_t n) {
+    static bool BootByteVerified(std::uint32_t offset, bool early, std::uint32_t n, const SGeometry& g) {
         if (!early) {
             return offset < n;
         }
         // The 8-byte header is dropped; the reserve must read as erased for the second
         // block to close up; the image continues at the second block.
-        const std::uint32_t firstPart = std::min(n, BLOCK - RESERVE - 8);
-        if (offset >= 8 && offset < 8 + firstPart) {
+        const std::uint32_t b = g.block;
+        const std::uint32_t r = g.reserve;
+        const std::uint32_t firstPart = std::min(n, b - r - HEADER);
+        if (offset >= HEADER && offset < HEADER + firstPart) {
             return true;
         }
         if (n > firstPart) {
-            if (offset >= BLOCK - RESERVE && offset < BLOCK) {
+            if (offset >= b - r && offset < b) {
                 return true;
             }
-            return offset >= BLOCK && offset < BLOCK + (n - firstPart);
+            return offset >= b && offset < b + (n - firstPart);
         }
         return false;
     }
@@ -268,12 +360,11 @@ private:
         const std::uint32_t n = m_setup.applicationImageLength;
         for (std::uint32_t attempt = 1; attempt <= 3; ++attempt) {
             m_expected.applicationAttempts = attempt;
-            bool delivered = false;
-            m_wire.Send(CMD_SET_IMAGE_CRC, delivered);
+            Send({CMD_SET_IMAGE_CRC});
             Show(attempt == 1 ? std::string("Programming Application Code")
                               : "Attempt " + std::to_string(attempt) + " to Program Application Code");
             for (std::uint32_t offset = 0; offset < n; offset += APP_CHUNK) {
-                if (const int result = ChunkResult(m_wire.Send(CMD_PROGRAM_APPLICATION, delivered));
+                if (const int result = ChunkResult(Send({CMD_PROGRAM_APPLICATION, 0, n, offset}));
                     result != 0) {
                     StageFailed(result);
                     return false;
@@ -283,8 +374,8 @@ private:
             for (std::uint32_t offset = 0; offset < n; offset += TRANSFER) {
                 const std::uint32_t piece = std::min(TRANSFER, n - offset);
                 std::optional<std::uint32_t> flipped;
-                if (!PieceTaken(m_wire.Send(CMD_READ_MEMORY, delivered, APP_AREA + offset), APP_AREA + offset,
-                                flipped, piece)) {
+                if (!PieceTaken(Send({CMD_READ_MEMORY, APP_AREA + offset, piece}, APP_AREA + offset),
+                                APP_AREA + offset, flipped, piece)) {
                     StageFailed(READ_BACK_FAILED);
                     return false;
                 }
@@ -301,10 +392,9 @@ private:
     }
 
     void Complete() {
-        bool delivered = false;
-        const auto reply = m_wire.Send(CMD_RESTART, delivered);
+        const auto reply = Send({CMD_RESTART});
         m_expected.restartRequested = true;
-        m_expected.restartReachedWriter = delivered;
+        m_expected.restartReachedWriter = m_delivered;
         if (reply && reply->command == CMD_ERROR && reply->parameter0 == 3) {
             static const char* const texts[] = {"", "Cannot Program, File open",
                                                 "Cannot Program, Real-Time Active",
@@ -319,6 +409,7 @@ private:
     SRunSetup m_setup;
     CWire m_wire;
     SExpectedRun m_expected;
+    bool m_delivered = false;  // whether the last request reached the writer
     std::uint32_t m_mainBootBuild = 0;
     std::uint32_t m_mainBootVersion = 0;
 };
@@ -353,6 +444,26 @@ std::string CommandName(std::uint16_t command) {
             return "restart";
         default:
             return "command " + std::to_string(command);
+    }
+}
+
+std::string RequestName(const SRequest& request) {
+    std::string name = CommandName(request.command);
+    const auto hex = [](std::uint32_t value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%X", value);
+        return std::string(text);
+    };
+    switch (request.command) {
+        case CMD_ERASE:
+        case CMD_READ_MEMORY:
+            return name + " " + hex(request.address) + "+" + hex(request.length);
+        case CMD_PROGRAM_BOOT:
+        case CMD_PROGRAM_APPLICATION:
+            return name + " " + hex(request.offset) + " of " + hex(request.length) + " at " +
+                   hex(request.address);
+        default:
+            return name;
     }
 }
 

@@ -13,12 +13,24 @@
 namespace rules_oracle {
 
 // The writer: a Solenne with an older application (2.05.00, build 14000) and a main
-// boot loader of build `mainBootBuild` at 1.07.00, default boot geometry; the images
-// of the run with their lengths.
+// boot loader of build `mainBootBuild` at 1.07.00, reporting the given boot geometry
+// in its information block; the images of the run with their lengths.
 struct SRunSetup {
     std::uint32_t mainBootBuild = 8000;
     std::uint32_t bootImageLength = 0;
     std::uint32_t applicationImageLength = 0;
+    // The words at offsets 36 and 40 of the information block; 0 keeps the default.
+    std::uint32_t reportedBlockSize = 0x20000;
+    std::uint32_t reportedReserve = 2048;
+};
+
+// A request that reached the writer, by the fields that place it.
+struct SRequest {
+    std::uint16_t command = 0;
+    std::uint32_t address = 0;  // erase and read-back: its address; boot chunk: the load address
+    std::uint32_t length = 0;   // erase and read-back: its length; download chunk: the download's total
+    std::uint32_t offset = 0;   // download chunk: where it goes in the download
+    bool operator==(const SRequest&) const = default;
 };
 
 struct SErase {
@@ -36,6 +48,7 @@ struct SExpectedRun {
     std::uint32_t applicationAttempts = 0;
     std::vector<std::string> display;  // texts that reached the writer's display, in order
     std::vector<SErase> erases;        // erase requests that reached the writer
+    std::vector<SRequest> requests;    // every request that reached the writer, in order
     bool restartRequested = false;     // the link wrote a restart request
     bool restartReachedWriter = false;
     bool displayClearedAtEnd = false;  // the exit path's empty text reached the writer
@@ -47,5 +60,6 @@ SExpectedRun Expect(const SRunSetup& setup, const SFault& fault);
 // Short names for tables and reports.
 std::string CommandName(std::uint16_t command);
 std::string FaultName(const SFault& fault);
+std::string RequestName(const SRequest& request);
 
 }  // namespace rules_oracle

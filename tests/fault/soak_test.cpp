@@ -1,6 +1,7 @@
 // Consecutive whole runs against writers that misbehave at random (a fixed seed, so
-// every run can be replayed by its number). After each run: one outcome, every buffer
-// released, the sequence counter and the log kept (SFaultRun::InvariantBreaches).
+// every run can be replayed by its number), early and current boot loaders reporting
+// boot geometries of their own. After each run: one outcome, every buffer released,
+// the sequence counter and the log kept (SFaultRun::InvariantBreaches).
 // 100 runs by default; TESSEL_SOAK_RUNS=1000 for the full soak.
 
 #include <gtest/gtest.h>
@@ -68,6 +69,17 @@ SFault RandomFault(CFixedSeedGenerator& random) {
     return fault;
 }
 
+// Boot geometries a writer may report (reserve 0 keeps the default); the default comes
+// up most often. The 32 KiB blocks cannot hold the boot image at any address, the
+// 64 KiB ones with the default reserve not at address 0.
+struct SReportedGeometry {
+    std::uint32_t blockSize;
+    std::uint32_t reserve;
+};
+const SReportedGeometry kGeometries[] = {{0x20000, 2048}, {0x20000, 2048}, {0x20000, 2048}, {0x10000, 1024},
+                                         {0x10000, 0},    {0x20000, 1024}, {0x20000, 4096}, {0x40000, 4096},
+                                         {0x40000, 0},    {0x8000, 0}};
+
 std::uint32_t SoakRuns() {
     const char* runs = std::getenv("TESSEL_SOAK_RUNS");
     return runs != nullptr ? static_cast<std::uint32_t>(std::strtoul(runs, nullptr, 10)) : 100;
@@ -84,6 +96,7 @@ TEST(Soak, ConsecutiveRunsWithRandomFaults_EachReportsOnceAndReleasesEverything)
     std::uint64_t allocations = 0;
     for (std::uint32_t run = 1; run <= runs; ++run) {
         const SWriterIdentity& identity = writers[random.Below(std::size(writers))];
+        const SReportedGeometry& geometry = kGeometries[random.Below(std::size(kGeometries))];
         std::vector<SFault> faults;
         for (std::uint32_t i = 1 + random.Below(3); i > 0; --i) {
             faults.push_back(RandomFault(random));
@@ -93,13 +106,16 @@ TEST(Soak, ConsecutiveRunsWithRandomFaults_EachReportsOnceAndReleasesEverything)
             corruptions.push_back({random.Below(0xC0000), 1 + random.Below(3)});
         }
         SFaultRun soak(identity, faults, corruptions);
+        soak.writer.Behaviour().reportedBootBlockSize = geometry.blockSize;
+        soak.writer.Behaviour().reportedBootReserve = geometry.reserve;
         soak.Run();
         const std::vector<std::string> breaches = soak.InvariantBreaches();
         EXPECT_TRUE(breaches.empty()) << "run " << run << ": " << breaches.front();
         successes += soak.Succeeded() ? 1 : 0;
         allocations += soak.allocator.Allocations();
         if (Verbose()) {
-            std::printf("run %4u: %zu faults -> %s\n", run, faults.size(), soak.Outcome().c_str());
+            std::printf("run %4u: boot block 0x%X reserve %u, %zu faults -> %s\n", run, geometry.blockSize,
+                        geometry.reserve, faults.size(), soak.Outcome().c_str());
         }
     }
     std::printf("soak: %u runs, %u succeeded, %u failed and said so; %llu buffers allocated, all released\n",
