@@ -174,14 +174,31 @@ public:
             case CMD_PROGRAM_APPLICATION:
             case CMD_PROGRAM_BOOT:
                 return Download(request, payload, payloadSize);
-            case CMD_SHOW_TEXT:
             case CMD_SET_IMAGE_CRC:
+                m_announcedCrc = p[0];
+                return MakeReply(request.command, {0, 0, 0, 0, 0});
             case CMD_RESTART:
+                m_restartReceived = true;
+                return MakeReply(request.command, {0, 0, 0, 0, 0});
+            case CMD_SHOW_TEXT:
                 return MakeReply(request.command, {0, 0, 0, 0, 0});
             default:
                 return MakeReply(CMD_ERROR, {1, 0, 0, 0, 0});
         }
     }
+
+    // The bytes the last download to `base` left there, or null.
+    const std::vector<std::uint8_t>* SegmentAt(std::uint32_t base) const {
+        for (const SSegment& segment : m_segments) {
+            if (segment.inUse && segment.base == base) {
+                return &segment.bytes;
+            }
+        }
+        return nullptr;
+    }
+    std::uint32_t CompleteDownloads() const { return m_completeDownloads; }
+    std::uint32_t DownloadsMatchingCrc() const { return m_downloadsMatchingCrc; }
+    bool RestartReceived() const { return m_restartReceived; }
 
 private:
     struct SSegment {
@@ -237,19 +254,45 @@ private:
             fresh->base = base;
             fresh->bytes.assign(p[2], 0xFF);
             fresh->inUse = true;
+            // The announcement belongs to the download that follows it.
+            m_downloadAnnounced = m_announcedCrc;
+            m_announcedCrc.reset();
+            m_downloadCrc.Reset();
+            m_downloadReceived = 0;
         }
         for (SSegment& segment : m_segments) {
             if (segment.inUse && segment.base == base && p[3] <= segment.bytes.size() &&
                 payloadSize <= segment.bytes.size() - p[3]) {
                 std::copy(payload, payload + payloadSize, segment.bytes.begin() + p[3]);
+                TakeChunk(payload, payloadSize, p[2]);
                 return MakeReply(CMD_CHUNK_ACCEPTED, {0, 0, 0, 0, 0});
             }
         }
         return MakeReply(CMD_ERROR, {0x21, 0, 0, 0, 0});
     }
 
+    // Counts a download that reached its announced total, and whether its bytes have
+    // the CRC announced before it.
+    void TakeChunk(const std::uint8_t* payload, std::uint32_t size, std::uint32_t total) {
+        m_downloadCrc.Update(payload, size);
+        m_downloadReceived += size;
+        if (m_downloadReceived == total) {
+            ++m_completeDownloads;
+            if (m_downloadAnnounced && *m_downloadAnnounced == m_downloadCrc.Value()) {
+                ++m_downloadsMatchingCrc;
+            }
+        }
+    }
+
     SIdentity m_identity;
     std::vector<SSegment>& m_segments;
+    std::optional<std::uint32_t> m_announcedCrc;
+    std::optional<std::uint32_t> m_downloadAnnounced;
+    CCrc32 m_downloadCrc;
+    std::uint32_t m_downloadReceived = 0;
+    std::uint32_t m_completeDownloads = 0;
+    std::uint32_t m_downloadsMatchingCrc = 0;
+    bool m_restartReceived = false;
 };
 
 class CScript {
@@ -619,6 +662,51 @@ std::string CheckHost(const CRecordingHost& host, bool answeredNo, const CScript
     return {};
 }
 
+// Whether `bytes` holds the `size` bytes of `part` from offset `at` on.
+bool HoldsAt(const std::vector<std::uint8_t>& bytes, std::size_t at, const std::uint8_t* part,
+             std::size_t size) {
+    return at <= bytes.size() && size <= bytes.size() - at &&
+           std::equal(part, part + size, bytes.begin() + at);
+}
+
+// Whether the download to address 0 left the boot image in the early layout of the
+// writer's geometry: the header words 8 and (for two blocks) 0x20000, the image's first
+// B - R - 8 bytes after them, the reserve erased, the rest from the second block on.
+bool LaidOutAtZero(const std::vector<std::uint8_t>& layout, const std::vector<std::uint8_t>& image) {
+    const std::uint32_t b = CHonestWriter::BOOT_BLOCK;
+    const std::uint32_t r = CHonestWriter::BOOT_RESERVE;
+    const std::size_t firstPart = std::min<std::size_t>(image.size(), b - r - 8);
+    const bool twoBlocks = image.size() > firstPart;
+    if (layout.size() != (twoBlocks ? 2 * b : b) || ReadLittleEndian32(layout.data()) != 8 ||
+        ReadLittleEndian32(layout.data() + 4) != (twoBlocks ? 0x20000u : 0u) ||
+        !HoldsAt(layout, 8, image.data(), firstPart)) {
+        return false;
+    }
+    const std::vector<std::uint8_t> erased(r, 0xFF);
+    return !twoBlocks || (HoldsAt(layout, b - r, erased.data(), r) &&
+                          HoldsAt(layout, b, image.data() + firstPart, image.size() - firstPart));
+}
+
+SWriterOutcome WriterOutcome(const CHonestWriter& writer, const CRecordingHost& host) {
+    const SImages& images = Images();
+    SWriterOutcome outcome;
+    outcome.downloads = writer.CompleteDownloads();
+    outcome.downloadsMatchingCrc = writer.DownloadsMatchingCrc();
+    if (const auto* at40000 = writer.SegmentAt(0x40000);
+        at40000 != nullptr && HoldsAt(*at40000, 0, images.boot.data(), images.boot.size())) {
+        outcome.bootImage = EBootImage::At40000;
+    } else if (const auto* at0 = writer.SegmentAt(0); at0 != nullptr && LaidOutAtZero(*at0, images.boot)) {
+        outcome.bootImage = EBootImage::LaidOutAt0;
+    }
+    const auto* application = writer.SegmentAt(APPLICATION_ADDRESS);
+    outcome.applicationImageInMemory =
+        application != nullptr &&
+        HoldsAt(*application, 0, images.application.data(), images.application.size());
+    outcome.restartReceived = writer.RestartReceived();
+    outcome.dialogFinished = host.CallsOf("FinishDialog").size() == 1;
+    return outcome;
+}
+
 }  // namespace
 
 std::size_t BootImageSize() {
@@ -629,7 +717,7 @@ std::size_t ApplicationImageSize() {
     return Images().application.size();
 }
 
-std::string CheckWholeRun(const std::uint8_t* script, std::size_t size) {
+SWholeRun RunWholeScript(const std::uint8_t* script, std::size_t size) {
     CScript reader(script, size);
     const std::uint8_t choice = reader.Byte();
 
@@ -649,13 +737,20 @@ std::string CheckWholeRun(const std::uint8_t* script, std::size_t size) {
     }
     transport.ReleasePoison();
 
+    SWholeRun run;
+    run.writer = WriterOutcome(writer, host);
     if (!transport.Failure().empty()) {
-        return transport.Failure();
+        run.failure = transport.Failure();
+    } else if (transport.Opens() != 1 || transport.Closes() != 1 || transport.IsOpen()) {
+        run.failure = "the link was not opened and closed exactly once";
+    } else {
+        run.failure = CheckHost(host, !answerYes, transport);
     }
-    if (transport.Opens() != 1 || transport.Closes() != 1 || transport.IsOpen()) {
-        return "the link was not opened and closed exactly once";
-    }
-    return CheckHost(host, !answerYes, transport);
+    return run;
+}
+
+std::string CheckWholeRun(const std::uint8_t* script, std::size_t size) {
+    return RunWholeScript(script, size).failure;
 }
 
 }  // namespace hostile_run

@@ -34,6 +34,32 @@ namespace hostile_run {
 // before it, a run that does not end. Returns an empty text, or what went wrong.
 std::string CheckWholeRun(const std::uint8_t* script, std::size_t size);
 
+// Where the writer's memory holds the boot image after a run.
+enum class EBootImage {
+    None,        // not where either method puts it
+    At40000,     // copied unchanged to 0x40000 (current boot loaders)
+    LaidOutAt0,  // at 0 in the early layout: header, first part, erased reserve, second block
+};
+
+// What the writer was left with, for scripts whose writer answers everything.
+struct SWriterOutcome {
+    std::uint32_t downloads = 0;  // downloads the writer took to their end
+    std::uint32_t downloadsMatchingCrc =
+        0;  // of those, the ones whose bytes have the CRC announced before them
+    EBootImage bootImage = EBootImage::None;
+    bool applicationImageInMemory = false;  // at 0x80000
+    bool restartReceived = false;           // a restart request reached the writer
+    bool dialogFinished = false;            // the host was told to end the dialog
+};
+
+struct SWholeRun {
+    std::string failure;  // what CheckWholeRun returns
+    SWriterOutcome writer;
+};
+
+// CheckWholeRun, with what the writer was left with.
+SWholeRun RunWholeScript(const std::uint8_t* script, std::size_t size);
+
 // The raw images the runs carry (small, so a fuzzer runs thousands of them a second).
 std::size_t BootImageSize();
 std::size_t ApplicationImageSize();
