@@ -459,6 +459,124 @@ INSTANTIATE_TEST_SUITE_P(
                                    true}),
     [](const ::testing::TestParamInfo<SFailureCase>& param) { return param.param.title; });
 
+// The boot geometry a writer reports (reserve 0: the default of 2048 stays), and what
+// the rules make of it for the 133488-byte boot image: at address 0 the layout holds
+// 2B - R - 8 bytes and spans two blocks once the image passes B - R - 8; at 0x40000 it
+// holds 2B. The read-back is two blocks, whatever the layout.
+struct SGeometryRunCase {
+    const char* title;
+    std::uint32_t mainBootBuild;  // at most 3183: early method, layout at 0
+    std::uint32_t blockSize, reserve;
+    std::uint32_t layoutSize;      // 0: the layout cannot hold the image, nothing goes out
+    std::uint32_t readBackPieces;  // of 64 KiB
+};
+
+void PrintTo(const SGeometryRunCase& c, std::ostream* out) {
+    *out << c.title;
+}
+
+// The layout by the rules: 0xFF everywhere but the image and, at address 0, the header
+// words 8 and (two blocks) 0x20000, the image's first B - R - 8 bytes after them and
+// the rest from the second block on.
+std::vector<std::uint8_t> ExpectedBootLayout(const std::vector<std::uint8_t>& image, std::uint32_t b,
+                                             std::uint32_t r, std::uint32_t address, std::uint32_t size) {
+    std::vector<std::uint8_t> layout(size, 0xFF);
+    if (address != 0) {
+        std::copy(image.begin(), image.end(), layout.begin());
+        return layout;
+    }
+    WriteLittleEndian32(layout.data(), 8);
+    WriteLittleEndian32(layout.data() + 4, size > b ? 0x20000 : 0);
+    const std::size_t firstPart = std::min<std::size_t>(image.size(), b - r - 8);
+    std::copy(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(firstPart), layout.begin() + 8);
+    std::copy(image.begin() + static_cast<std::ptrdiff_t>(firstPart), image.end(), layout.begin() + b);
+    return layout;
+}
+
+class ReportedBootGeometry : public RunFixture, public ::testing::WithParamInterface<SGeometryRunCase> {};
+
+TEST_P(ReportedBootGeometry, LaysOutReadsBackAndVerifiesByTheWritersBlocks) {
+    const SGeometryRunCase& c = GetParam();
+    writer.Identity() = OldSolenne(c.mainBootBuild);
+    writer.Behaviour().reportedBootBlockSize = c.blockSize;
+    writer.Behaviour().reportedBootReserve = c.reserve;
+    Run();
+
+    const bool early = c.mainBootBuild <= 3183;
+    const std::uint32_t address = early ? 0 : 0x40000;
+    EXPECT_EQ(early ? 1u : 0u, CountOf(CMD_ERASE));
+    EXPECT_TRUE(writer.Violations().empty());
+    const auto boxes = host.CallsOf("MessageOk");
+    ASSERT_EQ(1u, boxes.size());
+    if (c.layoutSize == 0) {
+        EXPECT_EQ("Unable to program your writer.  Error Code 111", boxes[0].text);
+        EXPECT_EQ((std::vector<std::string>{"Programming Boot Code", FAILURE_DISPLAY}),
+                  writer.DisplayLines());
+        EXPECT_EQ(0u, CountOf(CMD_SET_IMAGE_CRC));
+        EXPECT_EQ(0u, CountOf(CMD_PROGRAM_BOOT));
+        EXPECT_EQ(0u, CountOf(CMD_READ_MEMORY));
+        EXPECT_EQ(0u, CountOf(CMD_RESTART));
+        return;
+    }
+    EXPECT_EQ(SUCCESS_BOX, boxes[0].text);
+    const auto lines = host.LogLines();
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), BOOT_ANNOUNCEMENT));  // verified at once
+
+    const auto chunks = writer.RequestsOf(CMD_PROGRAM_BOOT);
+    ASSERT_EQ(c.layoutSize / 0x10000, chunks.size());
+    for (const SReceivedRequest& chunk : chunks) {
+        EXPECT_EQ(address, chunk.header.parameter[1]);
+        EXPECT_EQ(c.layoutSize, chunk.header.parameter[2]);
+    }
+    // The boot read-back: the reads before the first application chunk.
+    std::vector<std::uint32_t> readAddresses;
+    for (const SReceivedRequest& request : writer.Transcript()) {
+        if (request.header.command == CMD_PROGRAM_APPLICATION) {
+            break;
+        }
+        if (request.header.command == CMD_READ_MEMORY) {
+            readAddresses.push_back(request.header.parameter[0]);
+            EXPECT_EQ(0x10000u, request.header.parameter[1]);
+        }
+    }
+    ASSERT_EQ(c.readBackPieces, readAddresses.size());
+    for (std::uint32_t i = 0; i < c.readBackPieces; ++i) {
+        EXPECT_EQ(address + i * 0x10000, readAddresses[i]);
+    }
+
+    const STestImages& images = STestImages::Get();
+    const std::uint32_t reserve = c.reserve != 0 ? c.reserve : 2048;
+    EXPECT_TRUE(
+        MemoryHolds(address, ExpectedBootLayout(images.boot, c.blockSize, reserve, address, c.layoutSize)));
+    EXPECT_TRUE(MemoryHolds(0x80000, images.application));
+    ASSERT_EQ(2u, writer.Summary().downloads.size());
+    for (const SDownloadRecord& download : writer.Summary().downloads) {
+        EXPECT_TRUE(download.MatchesAnnouncement());
+    }
+    EXPECT_TRUE(writer.Summary().restarted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReportedBootGeometry,
+    ::testing::Values(
+        // Early boot loaders. A 1024 reserve leaves 130040 bytes in the first block, a 4096
+        // one 126968: both spill into the second block, as the default does.
+        SGeometryRunCase{"EarlySmallReserve", 3183, 0x20000, 1024, 0x40000, 4},
+        SGeometryRunCase{"EarlyLargeReserve", 3183, 0x20000, 4096, 0x40000, 4},
+        SGeometryRunCase{"EarlyDefaultReserveKept", 3183, 0x20000, 0, 0x40000, 4},
+        // A reserve of 96 KiB leaves 32760 bytes before it: most of the image lies in
+        // the second block, which the gap closing must move down whole.
+        SGeometryRunCase{"EarlyReserveOfMostOfTheBlock", 3183, 0x20000, 0x18000, 0x40000, 4},
+        // 256 KiB blocks: the image fits the first block, the second header word is 0.
+        SGeometryRunCase{"EarlyLargeBlocks", 3000, 0x40000, 4096, 0x40000, 8},
+        // 64 KiB blocks hold 130040 bytes at address 0, 131072 elsewhere: too few.
+        SGeometryRunCase{"EarlySmallBlocks", 3183, 0x10000, 1024, 0, 0},
+        // Current boot loaders: the image as it is at 0x40000.
+        SGeometryRunCase{"CurrentSmallReserve", 8000, 0x20000, 1024, 0x40000, 4},
+        SGeometryRunCase{"CurrentLargeBlocks", 8000, 0x40000, 0, 0x40000, 8},
+        SGeometryRunCase{"CurrentSmallBlocks", 8000, 0x10000, 0, 0, 0}),
+    [](const ::testing::TestParamInfo<SGeometryRunCase>& param) { return std::string(param.param.title); });
+
 TEST_F(WholeRun, DamagedImage_SendsNothingForIt) {
     CurrentBootLoader(*this);
     resources.containers[IDR_APPLICATION_IMAGE][5000] ^= 0x10;
