@@ -1,78 +1,41 @@
-#include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "tests/usb/writer_port_fixture.h"
 #include "usb/transport_posix.h"
 
 namespace {
 
-// A private XDG_RUNTIME_DIR with a writer-port directory in it.
-class WriterPortFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/writer-port-test-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_root = pattern;
-        const char* old = getenv("XDG_RUNTIME_DIR");
-        m_oldRuntime = old != nullptr ? old : "";
-        m_hadRuntime = old != nullptr;
-        setenv("XDG_RUNTIME_DIR", m_root.c_str(), 1);
-    }
-    void TearDown() override {
-        for (int fd : m_listeners) {
-            close(fd);
-        }
-        if (m_hadRuntime) {
-            setenv("XDG_RUNTIME_DIR", m_oldRuntime.c_str(), 1);
-        } else {
-            unsetenv("XDG_RUNTIME_DIR");
-        }
-        std::filesystem::remove_all(m_root);
-    }
+// Long enough for any wait that must succeed, short enough for one that must not.
+constexpr std::uint32_t SHORT_TIMEOUT_MS = 50;
+// The largest packet the link sends: a header and a full payload.
+constexpr std::uint32_t LARGEST_PACKET = 65568;
 
-    std::filesystem::path PortDirectory() const { return m_root / "steno-writers"; }
+using TransportPosix = WriterPortFixture;
 
-    // Listens on a seqpacket socket named `name` in the port directory.
-    int Listen(const std::string& name) {
-        std::filesystem::create_directories(PortDirectory());
-        const std::string path = (PortDirectory() / name).string();
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-        const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-        EXPECT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)));
-        EXPECT_EQ(0, listen(fd, 1));
-        m_listeners.push_back(fd);
-        return fd;
-    }
-
-private:
-    std::filesystem::path m_root;
-    std::string m_oldRuntime;
-    bool m_hadRuntime = false;
-    std::vector<int> m_listeners;
-};
-
-TEST_F(WriterPortFixture, Directory_FollowsXdgRuntimeDir) {
+TEST_F(TransportPosix, Directory_FollowsXdgRuntimeDir) {
     EXPECT_EQ(PortDirectory().string(), WriterPortDirectory());
 }
 
-TEST_F(WriterPortFixture, NoDirectoryOrNoEntry_OpenFailsWithAnError) {
-    CWriterPortTransport transport;
-    EXPECT_NE(0u, transport.Open());
-    std::filesystem::create_directories(PortDirectory());
-    EXPECT_NE(0u, transport.Open());
+TEST_F(TransportPosix, NoDirectoryOrNoEntry_OpenFailsWithAnError_AndRefusesNothing) {
+    CWriterPortTransport transport(SHORT_TIMEOUT_MS, nullptr);
+    EXPECT_EQ(static_cast<std::uint32_t>(ENOENT), transport.Open());
+    MakePortDirectory();
+    EXPECT_EQ(static_cast<std::uint32_t>(ENOENT), transport.Open());
+    EXPECT_EQ("", transport.LastRefusal());  // a missing writer is not a refusal
     EXPECT_EQ(0u, transport.Write(reinterpret_cast<const std::uint8_t*>("x"), 1));
 }
 
-TEST_F(WriterPortFixture, FirstSortedEntry_IsTheWriter_OnePacketPerMessage) {
+TEST_F(TransportPosix, FirstSortedEntry_IsTheWriter_OnePacketPerMessage) {
     Listen("b-writer");
     const int first = Listen("a-writer");
 
@@ -106,13 +69,86 @@ TEST_F(WriterPortFixture, FirstSortedEntry_IsTheWriter_OnePacketPerMessage) {
     EXPECT_EQ(0u, transport.Close());
 }
 
-TEST_F(WriterPortFixture, SilentWriter_ReadEndsAtTheReplyTimeout) {
+TEST_F(TransportPosix, SilentWriter_ReadEndsAtTheTimeout) {
     const int listener = Listen("writer");
-    CWriterPortTransport transport(20);
+    CWriterPortTransport transport(SHORT_TIMEOUT_MS);
     ASSERT_EQ(0u, transport.Open());
     const int connection = accept(listener, nullptr, nullptr);
     std::uint8_t buffer[64];
     EXPECT_EQ(0u, transport.Read(buffer, sizeof buffer));
+    close(connection);
+}
+
+TEST_F(TransportPosix, ListenerThatNeverAccepts_ConnectEndsAtTheTimeout_TransportStaysClosed) {
+    // With its queue full, a listener that never accepts keeps a connect waiting.
+    Listen("writer", 0);
+    ASSERT_TRUE(FillListenQueue(PortDirectory() / "writer"));
+    CWriterPortTransport transport(SHORT_TIMEOUT_MS, nullptr);
+    EXPECT_EQ(static_cast<std::uint32_t>(ETIMEDOUT), transport.Open());
+    const std::uint8_t packet[32] = {0x43, 0x56};
+    EXPECT_EQ(0u, transport.Write(packet, sizeof packet));
+}
+
+// Sends largest packets until one fails; the number that went.
+std::uint32_t WriteUntilOneFails(CWriterPortTransport& transport, std::uint32_t limit) {
+    const std::vector<std::uint8_t> packet(LARGEST_PACKET, 0x5A);
+    for (std::uint32_t sent = 0; sent < limit; ++sent) {
+        if (transport.Write(packet.data(), LARGEST_PACKET) == 0) {
+            return sent;
+        }
+    }
+    return limit;
+}
+
+TEST_F(TransportPosix, PeerThatNeverReads_AWriteEndsAsAFailedWrite_AndSendsNoPartOfIt) {
+    const int listener = Listen("writer");
+    CWriterPortTransport transport(SHORT_TIMEOUT_MS);
+    ASSERT_EQ(0u, transport.Open());
+    const int connection = accept(listener, nullptr, nullptr);
+    ASSERT_GE(connection, 0);
+
+    // The socket's buffer holds a few packets; one the peer has no room for fails.
+    constexpr std::uint32_t LIMIT = 256;
+    const std::uint32_t sent = WriteUntilOneFails(transport, LIMIT);
+    EXPECT_LT(sent, LIMIT);
+    EXPECT_GT(sent, 0u);
+
+    // Whole packets only: exactly the ones that went, nothing of the failed one.
+    std::vector<std::uint8_t> buffer(2 * LARGEST_PACKET);
+    std::uint32_t arrived = 0;
+    for (;;) {
+        const ssize_t size = recv(connection, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (size <= 0) {
+            break;
+        }
+        EXPECT_EQ(static_cast<ssize_t>(LARGEST_PACKET), size);
+        ++arrived;
+    }
+    EXPECT_EQ(sent, arrived);
+    // A failed write is one request lost, not the link: once there is room, writes go.
+    EXPECT_EQ(LARGEST_PACKET, transport.Write(buffer.data(), LARGEST_PACKET));
+    close(connection);
+}
+
+TEST_F(TransportPosix, PeerThatReadsLate_EveryWriteWaitsForRoom_AndGoes) {
+    constexpr std::uint32_t PACKETS = 16;  // more than the socket's buffer holds
+    const int listener = Listen("writer");
+    CWriterPortTransport transport;
+    ASSERT_EQ(0u, transport.Open());
+    const int connection = accept(listener, nullptr, nullptr);
+    std::uint32_t arrived = 0;
+    std::thread peer([&] {
+        // Late enough that the writes find the buffer full and must wait.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::vector<std::uint8_t> buffer(LARGEST_PACKET);
+        while (arrived < PACKETS && recv(connection, buffer.data(), buffer.size(), 0) > 0) {
+            ++arrived;
+        }
+    });
+    EXPECT_EQ(PACKETS, WriteUntilOneFails(transport, PACKETS));
+    transport.Close();  // a peer still waiting for packets that never went stops here
+    peer.join();
+    EXPECT_EQ(PACKETS, arrived);
     close(connection);
 }
 
