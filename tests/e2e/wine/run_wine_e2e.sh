@@ -3,7 +3,8 @@
 # a writer's device interface registered, writer-pipe.exe serving the simulated writer
 # behind it, and the real dialog driven from outside with xdotool.
 #
-#   run_wine_e2e.sh <folder with SolenneBrisaUpdate.exe, writer-pipe.exe and window-probe.exe> [artefact folder]
+#   run_wine_e2e.sh <folder with SolenneBrisaUpdate.exe, writer-pipe.exe, window-probe.exe
+#                    and planted/uxtheme.dll> [artefact folder]
 #
 # Scenarios: a full update (boot and application code, verified, writer restarted, the
 # program ends); no writer (the open-failure box, the dialog stays and lets the session
@@ -11,7 +12,9 @@
 # tries to close the window (the dialog keeps answering, refuses to end the session and
 # to close, the update completes); a writer that never answers (the reply time-out ends
 # the wait); a writer that stops taking data (each blocked write ends at the time-out;
-# it runs in a second prefix beside the others). Screenshots of the main dialog, the About box and each box, and what
+# it runs in a second prefix beside the others); a user folder named outside the ANSI
+# code page, and paths past MAX_PATH; a DLL planted beside the program. Before them, the program's imports are checked
+# (check_imports.sh). Screenshots of the main dialog, the About box and each box, and what
 # window-probe saw, are kept in the artefact folder (default: <exe folder>/wine-e2e).
 set -euo pipefail
 
@@ -21,7 +24,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 app_exe=$exe_dir/SolenneBrisaUpdate.exe
 peer_exe=$exe_dir/writer-pipe.exe
 probe_exe=$exe_dir/window-probe.exe
-for file in "$app_exe" "$peer_exe" "$probe_exe"; do
+planted_dll=$exe_dir/planted/uxtheme.dll
+for file in "$app_exe" "$peer_exe" "$probe_exe" "$planted_dll"; do
     [ -f "$file" ] || { echo "missing $file" >&2; exit 1; }
 done
 mkdir -p "$artefacts"
@@ -279,6 +283,19 @@ check_complete_update() {
     check "$in: writer restarted" summary_has "restarted: yes"
     check "$in: writer showed the boot stage" summary_has "display: Programming Boot Code"
     check "$in: writer showed the application stage" summary_has "display: Programming Application Code"
+}
+
+# --- the program's imports -------------------------------------------------------------
+check_program_imports() {
+    echo "check: the program imports only DLLs that Windows takes from its own folder"
+    check "the program imports only system DLLs" "$here/check_imports.sh" "$app_exe"
+    # The check itself must notice a DLL that is not the system's: a copy of the program
+    # whose import of SHELL32.dll names another DLL of the same length.
+    local planted=$work/planted-import.exe
+    perl -0777 -pe 's/SHELL32\.dll/SHELLZZ.dll/' "$app_exe" >"$planted"
+    check "an import could be renamed in a copy of the program" bash -c "! cmp -s '$app_exe' '$planted'"
+    check "the import check refuses a DLL that is not the system's" \
+        bash -c "! '$here/check_imports.sh' '$planted' >/dev/null 2>&1"
 }
 
 # --- a full update ----------------------------------------------------------------------
@@ -557,6 +574,26 @@ scenario_long_paths() {
     run_elsewhere long-paths "$downloads" "$documents"
 }
 
+# --- a DLL planted beside the program ---------------------------------------------------
+# Windows takes a DLL that is not one of its KnownDLLs from the first folder in the search
+# order that has one, and by default that is the program's own: a uxtheme.dll left in
+# Downloads beside the program would be loaded in place of the system's. Wine prefers its
+# own DLLs, so the override makes it look for uxtheme.dll the way Windows does.
+scenario_planted_dll() {
+    echo "scenario: a uxtheme.dll planted beside the program"
+    local folder=$work/downloads-with-a-planted-dll
+    mkdir -p "$folder"
+    cp "$app_exe" "$planted_dll" "$folder/"
+    rm -f "$folder/uxtheme.dll.loaded"
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;uxtheme=n,b" start_app "$folder/SolenneBrisaUpdate.exe" || true
+    check "the planted DLL stays unloaded" [ ! -e "$folder/uxtheme.dll.loaded" ]
+    if [ -n "$main_window" ]; then
+        press "$main_window" Escape
+        check "Escape ends the program beside the planted DLL" wait_exit "$app_pid" 20
+    fi
+    kill "$app_pid" 2>/dev/null || true
+}
+
 # --- a writer that stops taking data ---------------------------------------------------
 # writer-pipe reads no request at all, so the program's first write (Identify) blocks: the
 # pipe keeps no room for requests the writer has not taken. Every call on the writer is
@@ -595,6 +632,7 @@ scenario_stuck_writer() {
         log_has "Unable to communicate with your steno machine.  Error Code 111"
 }
 
+check_program_imports
 start_display
 export DISPLAY=$display_started
 if [ "${TESSEL_WINE_SKIP_TIMEOUT:-0}" != 1 ]; then
@@ -611,6 +649,7 @@ if [ "${TESSEL_WINE_SKIP_TIMEOUT:-0}" != 1 ]; then
 fi
 scenario_unicode_profile
 scenario_long_paths
+scenario_planted_dll
 echo "the scenarios in the first prefix were over after $((SECONDS - script_started)) s"
 finish_apart
 
