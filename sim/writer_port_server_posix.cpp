@@ -1,5 +1,7 @@
 #include "sim/writer_port_server_posix.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,25 +18,8 @@ std::string ErrorText(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
-// mkdir -p with mode 0700 for the parts it creates.
-bool MakeDirectories(const std::string& directory, std::string& error) {
-    for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
-        const std::string part = directory.substr(0, slash);
-        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = ErrorText("cannot create " + part);
-            return false;
-        }
-        if (slash == std::string::npos) {
-            break;
-        }
-    }
-    struct stat info {};
-    if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        error = directory + " is not a directory";
-        return false;
-    }
-    return true;
-}
+// Enough to fill any listen queue this server asks for.
+constexpr int MAX_QUEUE_FILLERS = 64;
 
 // Closes a descriptor when it goes out of scope.
 class CDescriptor {
@@ -56,19 +41,47 @@ private:
 }  // namespace
 
 CWriterPortServer::CWriterPortServer(CSimWriter& writer, std::string directory, std::string name)
-    : m_writer(writer), m_directory(std::move(directory)), m_path(m_directory + "/" + name) {}
+    : m_writer(writer),
+      m_directory(std::move(directory)),
+      m_name(std::move(name)),
+      m_path(m_directory + "/" + m_name) {}
 
 CWriterPortServer::~CWriterPortServer() {
+    for (const int filler : m_queueFillers) {
+        close(filler);
+    }
     if (m_listener >= 0) {
         close(m_listener);
-        unlink(m_path.c_str());
+        // Through the checked directory, and only while the entry is still a socket.
+        if (m_directoryHandle.CheckOwnSocket(m_name).Passed()) {
+            unlinkat(m_directoryHandle.Descriptor(), m_name.c_str(), 0);
+        }
     }
 }
 
 bool CWriterPortServer::Listen(std::string& error) {
-    if (!MakeDirectories(m_directory, error)) {
+    const auto refused = [&](const SPortCheck& check) {
+        error = "writer port " + m_directory +
+                ": refused: " + (check.reason.empty() ? std::strerror(check.error) : check.reason);
+        return false;
+    };
+    // Only the directory itself is made: its parent ($XDG_RUNTIME_DIR or /tmp) is not
+    // ours to create or change.
+    if (mkdir(m_directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = ErrorText("cannot create " + m_directory);
         return false;
     }
+    if (const SPortCheck check = m_directoryHandle.Open(m_directory); !check.Passed()) {
+        return refused(check);
+    }
+    // A writer-sim that was killed leaves its socket behind; anything else of that
+    // name is not ours to remove.
+    if (const SPortCheck entry = m_directoryHandle.CheckOwnSocket(m_name); entry.Passed()) {
+        unlinkat(m_directoryHandle.Descriptor(), m_name.c_str(), 0);
+    } else if (entry.error != ENOENT) {
+        return refused(SPortCheck{entry.error, entry.reason + ", so it is left alone"});
+    }
+
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (m_path.size() >= sizeof(address.sun_path)) {
@@ -76,13 +89,12 @@ bool CWriterPortServer::Listen(std::string& error) {
         return false;
     }
     std::memcpy(address.sun_path, m_path.c_str(), m_path.size() + 1);
-
     const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         error = ErrorText("socket");
         return false;
     }
-    unlink(m_path.c_str());  // a writer-sim that was killed leaves its entry behind
+    // The path is safe to bind by: the directory it names is private.
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 || listen(fd, 1) != 0) {
         error = ErrorText("cannot listen on " + m_path);
         close(fd);
@@ -90,6 +102,56 @@ bool CWriterPortServer::Listen(std::string& error) {
     }
     m_listener = fd;
     return true;
+}
+
+void CWriterPortServer::StopReadingAfter(std::uint32_t requests, std::function<void()> stopped) {
+    m_stopReadingAfter = requests;
+    m_readingStopped = std::move(stopped);
+}
+
+bool CWriterPortServer::FillListenQueue(std::string& error) {
+    if (m_listener < 0) {
+        error = "not listening";
+        return false;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, m_path.c_str(), m_path.size() + 1);
+    for (int i = 0; i < MAX_QUEUE_FILLERS; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) {
+            error = ErrorText("socket");
+            return false;
+        }
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+            m_queueFillers.push_back(fd);
+            continue;
+        }
+        const int connectError = errno;
+        close(fd);
+        if (connectError == EAGAIN) {
+            return true;  // a non-blocking connect to a full queue fails at once
+        }
+        errno = connectError;
+        error = ErrorText("cannot fill the listen queue of " + m_path);
+        return false;
+    }
+    error = "the listen queue of " + m_path + " did not fill";
+    return false;
+}
+
+bool CWriterPortServer::WaitForHangUp(int connection, std::string& error) {
+    for (;;) {
+        // No events asked for: poll still reports the hang-up, and nothing is read.
+        pollfd waiting{connection, 0, 0};
+        if (poll(&waiting, 1, -1) > 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            error = ErrorText("poll");
+            return false;
+        }
+    }
 }
 
 bool CWriterPortServer::ServeConnection(const RequestObserver& observer, std::string& error) {
@@ -104,11 +166,17 @@ bool CWriterPortServer::ServeConnection(const RequestObserver& observer, std::st
     const CDescriptor connection(accepted);
 
     std::vector<std::uint8_t> message(MAX_MESSAGE_SIZE);
-    for (;;) {
-        const ssize_t received = recv(connection.Get(), message.data(), message.size(), MSG_TRUNC);
-        if (received < 0 && errno == EINTR) {
-            continue;
+    for (std::uint32_t served = 0;; ++served) {
+        if (m_stopReadingAfter && served == *m_stopReadingAfter) {
+            if (m_readingStopped) {
+                m_readingStopped();
+            }
+            return WaitForHangUp(connection.Get(), error);
         }
+        ssize_t received;
+        do {
+            received = recv(connection.Get(), message.data(), message.size(), MSG_TRUNC);
+        } while (received < 0 && errno == EINTR);
         if (received < 0) {
             error = ErrorText("receive");
             return false;

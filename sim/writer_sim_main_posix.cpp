@@ -1,7 +1,9 @@
 // writer-sim: a simulated writer on the writer port, for the demo, the end-to-end tests
 // and anyone who wants to try the updater without a machine. It prints every line the
 // writer shows on its display and, when the connection ends, what happened to it.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,8 +16,8 @@
 
 #include "sim/sim_writer.h"
 #include "sim/writer_port_server_posix.h"
-#include "usb/transport_posix.h"
 #include "usb/usb_codes.h"
+#include "usb/writer_port_posix.h"
 
 namespace {
 
@@ -86,6 +88,11 @@ void PrintUsage() {
         "  --refuse-restart BITS     refuse the restart; BITS 1: a file is open, 2: real-time\n"
         "  --name NAME               socket name in the writer-port directory (default writer-sim)\n"
         "  --serve-forever           serve one connection after another instead of ending\n"
+        "  --stop-reading-after N    read and answer N requests of a connection, then read nothing\n"
+        "                            more: the connection stays open and what the updater sends\n"
+        "                            piles up unread until it hangs up\n"
+        "  --never-accept            listen but never accept, with the listen queue kept full, so\n"
+        "                            the updater's connect waits (the updater gives up after 30 s)\n"
         "The writer-port directory is $XDG_RUNTIME_DIR/steno-writers (or /tmp/steno-writers-UID).\n");
 }
 
@@ -191,6 +198,8 @@ struct SOptions {
     std::vector<SReadCorruption> corruptions;
     std::string name = "writer-sim";
     bool serveForever = false;
+    std::optional<std::uint32_t> stopReadingAfter;
+    bool neverAccept = false;
 };
 
 bool ParseOptions(int argc, char** argv, SOptions& options) {
@@ -198,6 +207,10 @@ bool ParseOptions(int argc, char** argv, SOptions& options) {
         const std::string option = argv[i];
         if (option == "--serve-forever") {
             options.serveForever = true;
+            continue;
+        }
+        if (option == "--never-accept") {
+            options.neverAccept = true;
             continue;
         }
         if (option == "--help" || option == "-h") {
@@ -258,6 +271,9 @@ bool ParseOptions(int argc, char** argv, SOptions& options) {
         } else if (option == "--refuse-restart") {
             options.behaviour.refuseRestart = true;
             assign(options.behaviour.restartStatusBits, 0);
+        } else if (option == "--stop-reading-after") {
+            options.stopReadingAfter = ParseNumber(value, 10);
+            good = options.stopReadingAfter.has_value();
         } else if (option == "--name") {
             good = !value.empty() && value.find('/') == std::string::npos;
             options.name = value;
@@ -346,16 +362,22 @@ void PrintSummary(const CSimWriter& writer, const CWriterPortServer& server) {
 }
 
 // The socket entry to remove when the program is interrupted, so no dead writer stays
-// listed in the writer-port directory.
-char g_socketPath[108];
+// listed in the writer-port directory: its name in the checked directory, which the
+// server holds open.
+int g_directory = -1;
+char g_socketName[108];
 
 extern "C" void RemoveSocketAndExit(int signalNumber) {
-    unlink(g_socketPath);
+    struct stat info {};
+    if (fstatat(g_directory, g_socketName, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISSOCK(info.st_mode)) {
+        unlinkat(g_directory, g_socketName, 0);
+    }
     _exit(128 + signalNumber);
 }
 
-void RemoveSocketOnSignals(const std::string& path) {
-    std::snprintf(g_socketPath, sizeof(g_socketPath), "%s", path.c_str());
+void RemoveSocketOnSignals(const CWriterPortServer& server) {
+    g_directory = server.DirectoryDescriptor();
+    std::snprintf(g_socketName, sizeof(g_socketName), "%s", server.Name().c_str());
     struct sigaction action {};
     action.sa_handler = RemoveSocketAndExit;
     sigemptyset(&action.sa_mask);
@@ -386,7 +408,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "writer-sim: %s\n", error.c_str());
         return 1;
     }
-    RemoveSocketOnSignals(server.Path());
+    RemoveSocketOnSignals(server);
+    if (options.neverAccept && !server.FillListenQueue(error)) {
+        std::fprintf(stderr, "writer-sim: %s\n", error.c_str());
+        return 1;
+    }
+    if (options.stopReadingAfter) {
+        const std::uint32_t requests = *options.stopReadingAfter;
+        server.StopReadingAfter(requests, [requests] {
+            std::printf("writer-sim: stopped reading after %u request(s)\n", requests);
+            std::fflush(stdout);
+        });
+    }
     const SWriterIdentity& id = options.identity;
     std::printf(
         "writer-sim: type %u, version 0x%08X build %u, boot mode %u, main boot 0x%08X build %u, "
@@ -395,6 +428,13 @@ int main(int argc, char** argv) {
         id.secondaryBootVersion, id.secondaryBootBuild);
     std::printf("writer-sim: ready on %s\n", server.Path().c_str());
     std::fflush(stdout);
+    if (options.neverAccept) {
+        std::printf("writer-sim: never accepting; the listen queue is full\n");
+        std::fflush(stdout);
+        for (;;) {
+            pause();  // until a signal ends the program
+        }
+    }
 
     CDisplayPrinter display(writer);
     int status = 0;

@@ -157,6 +157,49 @@ identify)
     expect "$work/sim.out" "programmed: nothing"
     expect_not "$work/sim.out" "boot-versions"
     ;;
+planted-port)
+    # The port directory opened to everyone after writer-sim made it: the updater
+    # refuses it as if no writer were there and says why; no second writer-sim serves
+    # in it.
+    start_writer --type 16
+    chmod 0777 "$XDG_RUNTIME_DIR/steno-writers"
+    run_updater 'go\n\nquit\n'
+    [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+    expect "$work/updater.out" "Unable to open a connection with your steno machine."
+    expect "$work/updater.out" \
+        "writer port $XDG_RUNTIME_DIR/steno-writers: refused: group or others have access (mode 0777)"
+    expect "$work/updater.out" "[closed] without an update"
+    sim_status=0
+    "$writer_sim" --name second > "$work/second.out" 2>&1 || sim_status=$?
+    [ "$sim_status" -eq 1 ] || fail "a second writer-sim served in the open directory"
+    expect "$work/second.out" "refused: group or others have access (mode 0777)"
+    expect_not "$work/sim.out" "connection closed"
+    ;;
+stop-reading)
+    # A writer that accepts and then never reads: the identification is left unanswered
+    # and the run ends with its failure box once the 30-second bound has passed. The
+    # exit path's own request would wait out the bound a second time, so the writer is
+    # unplugged as soon as the box is up.
+    start_writer --type 16 --stop-reading-after 0
+    status=0
+    printf 'go\n\nquit\n' | "$updater" > "$work/updater.out" 2>&1 &
+    updater_pid=$!
+    for _ in $(seq 1 450); do
+        grep -qF "[box stop] Error" "$work/updater.out" && break
+        kill -0 "$updater_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+    wait "$updater_pid" || status=$?
+    [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+    expect "$work/sim.out" "writer-sim: stopped reading after 0 request(s)"
+    expect "$work/updater.out" "[box stop] Error"
+    expect "$work/updater.out" "Unable to communicate with your steno machine.  Error Code 111"
+    expect "$work/updater.out" "[closed] without an update"
+    expect "$log" " - Unable to communicate with your steno machine.  Error Code 111"
+    ;;
 *)
     echo "unknown scenario $scenario"
     exit 2
