@@ -54,6 +54,13 @@ private:
     int m_fd;
 };
 
+// A regular file of the effective user with one name only: a hard link planted in
+// Documents can name a file elsewhere that only we may write.
+bool IsOwnPlainFile(int fd) {
+    struct stat info {};
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1;
+}
+
 class CPosixLogFileSystem final : public ILogFileSystem {
 public:
     std::optional<std::string> DocumentsFolder() override {
@@ -74,9 +81,20 @@ public:
     }
 
     std::unique_ptr<ILogFile> OpenExclusive(const std::string& path) override {
-        // Writing starts at the end after SeekToEnd, so neither O_TRUNC nor O_APPEND.
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        // Writing starts at the end after SeekToEnd, so neither O_TRUNC nor O_APPEND. A
+        // program run with more rights than the owner of HOME must not write where a
+        // link points, nor wait on a FIFO, nor keep a log others can read or lock.
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (fd < 0) {
+            return nullptr;
+        }
+        if (!IsOwnPlainFile(fd)) {
+            close(fd);
+            return nullptr;
+        }
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            close(fd);
             return nullptr;
         }
         // The lock stands in for "share with nobody": any program that locks the file
