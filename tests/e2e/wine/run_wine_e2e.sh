@@ -13,7 +13,8 @@
 # to close, the update completes); a writer that never answers (the reply time-out ends
 # the wait); a writer that stops taking data (each blocked write ends at the time-out;
 # it runs in a second prefix beside the others); a user folder named outside the ANSI
-# code page, and paths past MAX_PATH; a DLL planted beside the program. Before them, the program's imports are checked
+# code page, and paths past MAX_PATH; a DLL planted beside the program; the program
+# started again while it is open (the first comes to the front). Before them, the program's imports are checked
 # (check_imports.sh). Screenshots of the main dialog, the About box and each box, and what
 # window-probe saw, are kept in the artefact folder (default: <exe folder>/wine-e2e).
 set -euo pipefail
@@ -594,6 +595,48 @@ scenario_planted_dll() {
     kill "$app_pid" 2>/dev/null || true
 }
 
+# --- the program started again while it is open ----------------------------------------
+# The first dialog is minimised and another program's window is in front. The second
+# start must bring the first dialog back and to the front, and end without opening the
+# writer, which waits for a connection meanwhile.
+scenario_second_instance() {
+    echo "scenario: the program started a second time while it is open"
+    start_peer second-instance --type 16 --version 0x02050000 --build 14000 --main-boot 0x01070000:8000
+    start_app || return 0
+    probe minimize "$main_caption" || true
+    wine notepad >/dev/null 2>&1 &
+    local notepad_pid=$!
+    background_pids+=("$notepad_pid")
+    wait_window "Untitled - Notepad" 20 >/dev/null || fail "notepad did not open"
+    sleep 0.5
+    local before after started_ms second_pid second_status=0
+    before=$(probe state "$main_caption" || true)
+    check "before the second start the first dialog is minimised, another window in front" \
+        [ "$before" = "iconic 1 foreground 0" ]
+    started_ms=$(now_ms)
+    wine "$app_exe" >"$work/second-app.out" 2>&1 &
+    second_pid=$!
+    if wait_exit "$second_pid" 10; then
+        wait "$second_pid" || second_status=$?
+        echo "  the second program ended $(($(now_ms) - started_ms)) ms after its start, exit code $second_status"
+        check "the second program ends with exit code 0" [ "$second_status" = 0 ]
+    else
+        fail "the second program is still running 10 s after its start"
+    fi
+    sleep 0.5
+    check "one main dialog only" [ "$(xdotool search --name "^${main_caption}\$" 2>/dev/null | wc -l)" = 1 ]
+    after=$(probe state "$main_caption" || true)
+    echo "  the first dialog: before \"$before\", after \"$after\";" \
+        "X input focus on \"$(xdotool getwindowfocus getwindowname 2>/dev/null || echo '?')\""
+    check "the first dialog is restored and in front" [ "$after" = "iconic 0 foreground 1" ]
+    screenshot second-instance
+    check "the writer saw no connection" bash -c "! grep -q connected '$work/second-instance-peer.out'"
+    kill "$second_pid" "$notepad_pid" 2>/dev/null || true
+    press "$main_window" Escape
+    check "Escape ends the first program" wait_exit "$app_pid" 20
+    kill "$app_pid" "$peer_pid" 2>/dev/null || true
+}
+
 # --- a writer that stops taking data ---------------------------------------------------
 # writer-pipe reads no request at all, so the program's first write (Identify) blocks: the
 # pipe keeps no room for requests the writer has not taken. Every call on the writer is
@@ -650,6 +693,7 @@ fi
 scenario_unicode_profile
 scenario_long_paths
 scenario_planted_dll
+scenario_second_instance
 echo "the scenarios in the first prefix were over after $((SECONDS - script_started)) s"
 finish_apart
 

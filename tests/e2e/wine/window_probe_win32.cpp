@@ -15,6 +15,11 @@
 //       Posts WM_CLOSE, as another program closing the window would.
 //   window-probe syscommand-close "<title>"
 //       Posts WM_SYSCOMMAND SC_CLOSE, what the system menu's Close and Alt+F4 produce.
+//   window-probe minimize "<title>"
+//       Posts WM_SYSCOMMAND SC_MINIMIZE, what the caption's minimise button produces.
+//   window-probe state "<title>"
+//       Prints "iconic 0|1 foreground 0|1": whether the window is minimised, and whether
+//       it or a window it owns (a box it shows) is the session's foreground window.
 //
 // Every command but watch exits 1 when no such window exists; a bad command line exits 2.
 #include <windows.h>
@@ -33,7 +38,9 @@ void PrintUsage() {
                  "usage: window-probe watch \"<title>\" <seconds>\n"
                  "       window-probe query-end-session \"<title>\"\n"
                  "       window-probe close \"<title>\"\n"
-                 "       window-probe syscommand-close \"<title>\"\n");
+                 "       window-probe syscommand-close \"<title>\"\n"
+                 "       window-probe minimize \"<title>\"\n"
+                 "       window-probe state \"<title>\"\n");
 }
 
 struct SWindowSearch {
@@ -151,6 +158,15 @@ int Post(HWND window, UINT message, WPARAM wParam) {
     return 0;
 }
 
+int State(HWND window) {
+    const HWND foreground = GetForegroundWindow();
+    const bool inFront =
+        foreground != nullptr && (foreground == window || GetWindow(foreground, GW_OWNER) == window);
+    std::printf("iconic %d foreground %d\n", IsIconic(window) ? 1 : 0, inFront ? 1 : 0);
+    std::fflush(stdout);
+    return 0;
+}
+
 bool ParseSeconds(const char* text, double& milliseconds) {
     char* end = nullptr;
     const long seconds = std::strtol(text, &end, 10);
@@ -178,7 +194,8 @@ int main(int argc, char** argv) {
         }
         return Watch(title, limitMs);
     }
-    const bool known = command == "query-end-session" || command == "close" || command == "syscommand-close";
+    const bool known = command == "query-end-session" || command == "close" ||
+                       command == "syscommand-close" || command == "minimize" || command == "state";
     if (argc != 3 || !known) {
         PrintUsage();
         return 2;
@@ -193,6 +210,12 @@ int main(int argc, char** argv) {
     }
     if (command == "close") {
         return Post(window, WM_CLOSE, 0);
+    }
+    if (command == "minimize") {
+        return Post(window, WM_SYSCOMMAND, SC_MINIMIZE);
+    }
+    if (command == "state") {
+        return State(window);
     }
     return Post(window, WM_SYSCOMMAND, SC_CLOSE);
 }
