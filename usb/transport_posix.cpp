@@ -150,7 +150,11 @@ std::uint32_t CWriterPortTransport::Write(const std::uint8_t* data, std::uint32_
         if (errno == EINTR) {
             continue;
         }
-        if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitFor(m_socket, POLLOUT, deadline)) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return 0;
+        }
+        if (!WaitFor(m_socket, POLLOUT, deadline)) {
+            GiveUpOnPeer();
             return 0;
         }
     }
@@ -163,7 +167,8 @@ std::uint32_t CWriterPortTransport::Read(std::uint8_t* buffer, std::uint32_t cap
     const CDeadline deadline(m_timeoutMs);
     for (;;) {
         if (!WaitFor(m_socket, POLLIN, deadline)) {
-            return 0;  // no reply within the time-out
+            GiveUpOnPeer();  // no reply within the time-out
+            return 0;
         }
         const ssize_t received = recv(m_socket, buffer, capacity, MSG_DONTWAIT);
         if (received >= 0) {
@@ -173,6 +178,11 @@ std::uint32_t CWriterPortTransport::Read(std::uint8_t* buffer, std::uint32_t cap
             return 0;
         }
     }
+}
+
+void CWriterPortTransport::GiveUpOnPeer() {
+    close(m_socket);
+    m_socket = -1;
 }
 
 void CWriterPortTransport::Control(std::uint32_t) {

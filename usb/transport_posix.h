@@ -14,6 +14,9 @@
 // missing writer does, with one line on `refusals` saying why.
 //
 // Every wait is bounded by the time-out given: the connect, each send and each reply.
+// A peer that lets one of them run out is taken for a writer that has gone: the
+// transport lets go of it, and every later call fails at once until the next open, so
+// a stalled writer costs a run one time-out rather than one for each request left.
 class CWriterPortTransport final : public ITransport {
 public:
     // `refusals` may be null: then a refusal is only kept for LastRefusal.
@@ -42,6 +45,8 @@ public:
 private:
     std::uint32_t Refuse(const std::string& directory, const SPortCheck& check);
     int Connect(int fd) const;
+    // After a time-out: the peer is let go, as a writer that was unplugged.
+    void GiveUpOnPeer();
 
     std::uint32_t m_timeoutMs;
     std::ostream* m_refusals;

@@ -107,11 +107,14 @@ public:
     CCallWatchdog& operator=(const CCallWatchdog&) = delete;
 
     bool Armed() const { return m_timer != nullptr; }
+    // Whether the time-out passed before the call returned.
+    bool Fired() const { return m_fired.load(); }
 
 private:
     static void CALLBACK CancelOverdueCall(PVOID parameter, BOOLEAN) {
         auto* watchdog = static_cast<CCallWatchdog*>(parameter);
         if (!watchdog->m_returned.load()) {
+            watchdog->m_fired.store(true);
             CancelSynchronousIo(watchdog->m_thread);
         }
     }
@@ -120,18 +123,21 @@ private:
     HANDLE m_thread = nullptr;
     HANDLE m_timer = nullptr;
     std::atomic<bool> m_returned{false};
+    std::atomic<bool> m_fired{false};
 };
 
-// Makes `call` on this thread under a watchdog of `timeoutMs`. False, without making the
-// call, when the watchdog cannot be armed: an unwatched call could block for good.
+enum class ECallOutcome { NotMade, Returned, TimedOut };
+
+// Makes `call` on this thread under a watchdog of `timeoutMs`. NotMade, without making
+// the call, when the watchdog cannot be armed: an unwatched call could block for good.
 template <typename Call>
-bool CallBounded(HANDLE timerQueue, DWORD timeoutMs, Call call) {
+ECallOutcome CallBounded(HANDLE timerQueue, DWORD timeoutMs, Call call) {
     const CCallWatchdog watchdog(timerQueue, timeoutMs);
     if (!watchdog.Armed()) {
-        return false;
+        return ECallOutcome::NotMade;
     }
     call();
-    return true;
+    return watchdog.Fired() ? ECallOutcome::TimedOut : ECallOutcome::Returned;
 }
 
 }  // namespace
@@ -171,12 +177,15 @@ std::uint32_t CDeviceSetupTransport::Write(const std::uint8_t* data, std::uint32
     // cut short by the watchdog fails like any other.
     BOOL done = FALSE;
     DWORD written = 0;
-    if (!CallBounded(TimerQueue(), m_timeoutMs,
-                     [&] { done = WriteFile(m_device, data, size, &written, nullptr); }) ||
-        !done) {
+    const ECallOutcome outcome = CallBounded(
+        TimerQueue(), m_timeoutMs, [&] { done = WriteFile(m_device, data, size, &written, nullptr); });
+    if (outcome != ECallOutcome::Returned) {
+        if (outcome == ECallOutcome::TimedOut) {
+            GiveUpOnWriter();
+        }
         return 0;
     }
-    return written;
+    return done ? written : 0;
 }
 
 std::uint32_t CDeviceSetupTransport::Read(std::uint8_t* buffer, std::uint32_t capacity) {
@@ -187,8 +196,12 @@ std::uint32_t CDeviceSetupTransport::Read(std::uint8_t* buffer, std::uint32_t ca
     // buffer fails with ERROR_MORE_DATA yet delivers what fits. An overdue reply is
     // cancelled by the watchdog and reads as nothing.
     DWORD received = 0;
-    if (!CallBounded(TimerQueue(), m_timeoutMs,
-                     [&] { ReadFile(m_device, buffer, capacity, &received, nullptr); })) {
+    const ECallOutcome outcome = CallBounded(
+        TimerQueue(), m_timeoutMs, [&] { ReadFile(m_device, buffer, capacity, &received, nullptr); });
+    if (outcome != ECallOutcome::Returned) {
+        if (outcome == ECallOutcome::TimedOut) {
+            GiveUpOnWriter();
+        }
         return 0;
     }
     return received <= capacity ? received : capacity;
@@ -199,8 +212,17 @@ void CDeviceSetupTransport::Control(std::uint32_t code) {
         return;
     }
     DWORD returned = 0;
-    CallBounded(TimerQueue(), m_timeoutMs,
-                [&] { DeviceIoControl(m_device, code, nullptr, 0, nullptr, 0, &returned, nullptr); });
+    if (CallBounded(TimerQueue(), m_timeoutMs, [&] {
+            DeviceIoControl(m_device, code, nullptr, 0, nullptr, 0, &returned, nullptr);
+        }) == ECallOutcome::TimedOut) {
+        GiveUpOnWriter();
+    }
+}
+
+void CDeviceSetupTransport::GiveUpOnWriter() {
+    // A writer that let a call run out is taken for one that has gone, so that a
+    // stalled writer costs a run one time-out rather than one for each call left.
+    Close();
 }
 
 std::uint32_t CDeviceSetupTransport::Close() {

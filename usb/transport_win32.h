@@ -9,7 +9,8 @@
 // read, control request) is bounded by one time-out: a writer that stops taking data
 // or stays silent makes Write and Read return 0 and Control give up, instead of
 // hanging. When the time-out cannot be set up, the call is not made and fails the same
-// way.
+// way. A writer that lets a call run out is taken for one that was unplugged: the
+// handle is closed, and every later call fails at once until the next open.
 class CDeviceSetupTransport final : public ITransport {
 public:
     explicit CDeviceSetupTransport(std::uint32_t timeoutMs = REPLY_TIMEOUT_MS);
@@ -27,6 +28,8 @@ public:
 private:
     // The timer queue of the time-outs, made on first use; null when it cannot be made.
     void* TimerQueue();
+    // After a call that timed out: the writer is let go, as one that was unplugged.
+    void GiveUpOnWriter();
 
     std::uint32_t m_timeoutMs;
     // Win32 HANDLEs, kept as void* so this header needs no <windows.h>.

@@ -69,13 +69,21 @@ TEST_F(TransportPosix, FirstSortedEntry_IsTheWriter_OnePacketPerMessage) {
     EXPECT_EQ(0u, transport.Close());
 }
 
-TEST_F(TransportPosix, SilentWriter_ReadEndsAtTheTimeout) {
+TEST_F(TransportPosix, SilentWriter_ReadEndsAtTheTimeout_AndTheWriterIsTakenForGone) {
     const int listener = Listen("writer");
     CWriterPortTransport transport(SHORT_TIMEOUT_MS);
     ASSERT_EQ(0u, transport.Open());
     const int connection = accept(listener, nullptr, nullptr);
     std::uint8_t buffer[64];
     EXPECT_EQ(0u, transport.Read(buffer, sizeof buffer));
+
+    // Nothing more goes either way: the peer sees the connection end, as when a writer
+    // is unplugged, and the transport sends and reads nothing until it is opened again.
+    EXPECT_EQ(0, recv(connection, buffer, sizeof buffer, MSG_DONTWAIT));
+    const std::uint8_t packet[32] = {0x43, 0x56};
+    EXPECT_EQ(0u, transport.Write(packet, sizeof packet));
+    EXPECT_EQ(0u, transport.Read(buffer, sizeof buffer));
+    EXPECT_EQ(0u, transport.Close());
     close(connection);
 }
 
@@ -125,8 +133,10 @@ TEST_F(TransportPosix, PeerThatNeverReads_AWriteEndsAsAFailedWrite_AndSendsNoPar
         ++arrived;
     }
     EXPECT_EQ(sent, arrived);
-    // A failed write is one request lost, not the link: once there is room, writes go.
-    EXPECT_EQ(LARGEST_PACKET, transport.Write(buffer.data(), LARGEST_PACKET));
+    // A peer that took nothing for the whole time-out is taken for gone: even with room
+    // again, nothing more is sent, and the peer sees the connection end.
+    EXPECT_EQ(0u, transport.Write(buffer.data(), LARGEST_PACKET));
+    EXPECT_EQ(0, recv(connection, buffer.data(), buffer.size(), MSG_DONTWAIT));
     close(connection);
 }
 
