@@ -305,6 +305,7 @@ scenario_full_update() {
     start_peer full-update --type 16 --version 0x02050000 --build 14000 --main-boot 0x01070000:8000
     start_app || return 0
     screenshot main-dialog
+    cp "$artefacts/main-dialog.png" "$artefacts/main-dialog-96dpi.png"
 
     # The About box, through the system menu's last entry.
     press "$main_window" alt+space
@@ -637,6 +638,30 @@ scenario_second_instance() {
     kill "$app_pid" "$peer_pid" 2>/dev/null || true
 }
 
+# --- the dialog at 150 % display scaling -----------------------------------------------
+# The dialog, its text and its buttons scale with the display; the logo must fill its
+# slot too rather than stay at its 96-DPI size. The screenshot is kept for a person to
+# look at beside main-dialog-96dpi.png; the check is that the logo grew.
+scenario_high_dpi() {
+    echo "scenario: the main dialog at 144 DPI"
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+    start_app || return 0
+    screenshot main-dialog-144dpi
+    # The logo's dark blue, counted in both screenshots: 1.5 times the size is 2.25 times
+    # the area; the smoothed edges leave about 1.9 times as many pixels of exactly that
+    # colour, and a logo left at its own size about 1.0.
+    local small large
+    small=$(convert "$artefacts/main-dialog-96dpi.png" -fill white +opaque '#000080' -fill black -opaque '#000080' \
+        -format '%[fx:int(w*h*(1-mean))]' info: 2>/dev/null || echo 0)
+    large=$(convert "$artefacts/main-dialog-144dpi.png" -fill white +opaque '#000080' -fill black -opaque '#000080' \
+        -format '%[fx:int(w*h*(1-mean))]' info: 2>/dev/null || echo 0)
+    echo "  logo pixels: ${small} at 96 DPI, ${large} at 144 DPI"
+    check "the logo grows with the dialog at 144 DPI" [ "$small" -gt 0 -a $((large * 10)) -ge $((small * 16)) ]
+    press "$main_window" Escape
+    check "Escape ends the program at 144 DPI" wait_exit "$app_pid" 20
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+}
+
 # --- a writer that stops taking data ---------------------------------------------------
 # writer-pipe reads no request at all, so the program's first write (Identify) blocks: the
 # pipe keeps no room for requests the writer has not taken. The write is cut at the 30 s
@@ -694,6 +719,7 @@ scenario_unicode_profile
 scenario_long_paths
 scenario_planted_dll
 scenario_second_instance
+scenario_high_dpi
 echo "the scenarios in the first prefix were over after $((SECONDS - script_started)) s"
 finish_apart
 
