@@ -14,24 +14,13 @@
 #include "images/resource_source.h"
 #include "sim/sim_transport.h"
 #include "sim/sim_writer.h"
+#include "tests/app/fixed_dialog_inputs.h"
 #include "tests/app/memory_log_file_system.h"
 #include "tests/app/recording_surface.h"
 #include "usb/recording_clock.h"
 #include "usb/usb_codes.h"
 
 namespace {
-
-class CFixedVersionRecord final : public IVersionRecord {
-public:
-    std::optional<SProductVersion> ReadProductVersion() override { return SProductVersion{{2, 14186, 0, 0}}; }
-};
-
-std::tm FixedTime() {
-    std::tm time{};
-    time.tm_year = 116;
-    time.tm_mday = 7;
-    return time;
-}
 
 // The requests that change what the writer holds or shows.
 bool ChangesTheWriter(const SReceivedRequest& request) {
@@ -79,8 +68,8 @@ struct SLoggedRun {
     CRecordingClock clock;
     CRecordingSurface surface;
     CMemoryLogFileSystem files;
-    CFixedVersionRecord version;
-    CMainDialog dialog{surface, files, version, "Solenne/Brisa Update", FixedTime};
+    CThisBuildVersionRecord version;
+    CMainDialog dialog{surface, files, version, "Solenne/Brisa Update", FixedLocalTime};
     std::vector<bool> changedAtWrite;         // whether the writer had been changed at each write
     std::vector<std::size_t> logSizeAtWrite;  // the log's length just before each write
 };

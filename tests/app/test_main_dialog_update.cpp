@@ -8,22 +8,18 @@
 #include "images/resource_source.h"
 #include "sim/sim_transport.h"
 #include "sim/sim_writer.h"
+#include "tests/app/fixed_dialog_inputs.h"
 #include "tests/app/memory_log_file_system.h"
 #include "tests/app/recording_surface.h"
 #include "usb/recording_clock.h"
 
 namespace {
 
-class CFixedVersionRecord final : public IVersionRecord {
-public:
-    std::optional<SProductVersion> ReadProductVersion() override { return SProductVersion{{2, 14186, 0, 0}}; }
-};
-
 // A whole update with the images this build carries, on the in-process wire.
 TEST(MainDialogUpdate, SuccessfulRun_EndsTheDialog_OnlyAfterStatusRestoredAndLogClosed) {
     CRecordingSurface surface;
     CMemoryLogFileSystem files;
-    CFixedVersionRecord version;
+    CThisBuildVersionRecord version;
     CMainDialog dialog(surface, files, version, "Solenne/Brisa Update");
     dialog.Initialise();
 

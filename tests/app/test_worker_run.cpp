@@ -16,6 +16,7 @@
 #include "images/resource_source.h"
 #include "sim/sim_transport.h"
 #include "sim/sim_writer.h"
+#include "tests/app/fixed_dialog_inputs.h"
 #include "tests/app/memory_log_file_system.h"
 #include "tests/app/recording_surface.h"
 #include "update/progress_sink.h"
@@ -138,18 +139,6 @@ private:
     CThreadWatch& m_watch;
 };
 
-class CFixedVersionRecord final : public IVersionRecord {
-public:
-    std::optional<SProductVersion> ReadProductVersion() override { return SProductVersion{{2, 14186, 0, 0}}; }
-};
-
-std::tm FixedTime() {
-    std::tm time{};
-    time.tm_year = 116;
-    time.tm_mday = 7;
-    return time;
-}
-
 struct SScenario {
     std::string name;
     std::function<std::unique_ptr<CSimWriter>()> writer;  // null writer: none attached
@@ -180,10 +169,10 @@ struct SDialogUnderTest {
     CWatchedSurface surface{watch};
     CWatchedProgress progress{watch};
     CMemoryLogFileSystem files;
-    CFixedVersionRecord version;
+    CThisBuildVersionRecord version;
     CMainDialog dialog{surface, files, version, "Solenne/Brisa Update", [this] {
                            watch.Check();
-                           return FixedTime();
+                           return FixedLocalTime();
                        }};
     std::unique_ptr<CSimWriter> writer;
     CSimTransport transport;
