@@ -192,6 +192,11 @@ INSTANTIATE_TEST_SUITE_P(
                       {16, 0x02050000, 0, 14000, 0x01080000, 8461, 0, 0},
                       false,
                       SDecisionCase::CURRENT},
+        // An early main boot loader is replaced whatever a secondary one says.
+        SDecisionCase{"EarlyMainBesideUpToDateSecondary",
+                      {16, 0x02050000, 0, 14000, 0x01080000, 3183, 0x01080000, 8462},
+                      false,
+                      SDecisionCase::EARLY},
         // The secondary boot loader decides when present.
         SDecisionCase{"SecondaryUpToDate",
                       {16, 0x02050000, 0, 14000, 0x01070000, 8000, 0x01080000, 8462},
