@@ -86,7 +86,7 @@ std::vector<rules_oracle::SRequest> Received(const CSimWriter& writer) {
                 break;
             case CMD_PROGRAM_BOOT:
             case CMD_PROGRAM_APPLICATION:
-                requests.push_back({request.header.command, p[1], p[2], p[3]});
+                requests.push_back({request.header.command, p[1], p[2], p[3], p[4], p[0]});
                 break;
             default:
                 requests.push_back({request.header.command});

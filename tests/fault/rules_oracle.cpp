@@ -26,6 +26,8 @@ constexpr std::uint32_t TRANSFER = 65536;   // transfer block size of types 16 a
 constexpr std::uint32_t APP_CHUNK = 65536;  // application chunks, whatever the transfer size
 constexpr std::uint32_t BOOT_AREA = 0x40000;
 constexpr std::uint32_t APP_AREA = 0x80000;
+constexpr std::uint32_t MARKER = 0xC00DC00D;  // in every download chunk, as the writer expects it
+constexpr std::uint32_t TYPE = 16;            // the Solenne's machine type
 constexpr int READ_BACK_FAILED = 6;
 constexpr int INVALID_REPLY = 111;  // also what a download returns when its layout cannot be sound
 
@@ -305,7 +307,8 @@ private:
             }
             Send({CMD_SET_IMAGE_CRC});
             for (std::uint32_t offset = 0; offset < *layout; offset += TRANSFER) {
-                if (const int result = ChunkResult(Send({CMD_PROGRAM_BOOT, address, *layout, offset}));
+                if (const int result =
+                        ChunkResult(Send({CMD_PROGRAM_BOOT, address, *layout, offset, MARKER, TYPE}));
                     result != 0) {
                     StageFailed(result);
                     return false;
@@ -364,7 +367,8 @@ private:
             Show(attempt == 1 ? std::string("Programming Application Code")
                               : "Attempt " + std::to_string(attempt) + " to Program Application Code");
             for (std::uint32_t offset = 0; offset < n; offset += APP_CHUNK) {
-                if (const int result = ChunkResult(Send({CMD_PROGRAM_APPLICATION, 0, n, offset}));
+                if (const int result =
+                        ChunkResult(Send({CMD_PROGRAM_APPLICATION, 0, n, offset, MARKER, TYPE}));
                     result != 0) {
                     StageFailed(result);
                     return false;
@@ -461,7 +465,8 @@ std::string RequestName(const SRequest& request) {
         case CMD_PROGRAM_BOOT:
         case CMD_PROGRAM_APPLICATION:
             return name + " " + hex(request.offset) + " of " + hex(request.length) + " at " +
-                   hex(request.address);
+                   hex(request.address) + ", type " + std::to_string(request.type) + ", marker " +
+                   hex(request.marker);
         default:
             return name;
     }

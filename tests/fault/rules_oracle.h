@@ -30,6 +30,8 @@ struct SRequest {
     std::uint32_t address = 0;  // erase and read-back: its address; boot chunk: the load address
     std::uint32_t length = 0;   // erase and read-back: its length; download chunk: the download's total
     std::uint32_t offset = 0;   // download chunk: where it goes in the download
+    std::uint32_t marker = 0;   // download chunk: the download marker it carries
+    std::uint32_t type = 0;     // download chunk: the machine type it is meant for
     bool operator==(const SRequest&) const = default;
 };
 
