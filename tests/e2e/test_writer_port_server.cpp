@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -234,8 +235,12 @@ std::string Describe(const std::filesystem::path& path) {
     const std::filesystem::file_status status = std::filesystem::symlink_status(path);
     std::string text = std::to_string(static_cast<int>(status.type()));
     if (status.type() == std::filesystem::file_type::regular) {
+        // Read through a string stream: GCC 12 at -O3 takes a string built straight from
+        // the file's stream iterators for a null dereference.
         std::ifstream file(path);
-        text += ":" + std::string(std::istreambuf_iterator<char>(file), {});
+        std::ostringstream contents;
+        contents << file.rdbuf();
+        text += ":" + contents.str();
     }
     return text;
 }
