@@ -12,6 +12,10 @@ std::uint32_t CSimTransport::Open() {
 
 std::uint32_t CSimTransport::Write(const std::uint8_t* data, std::uint32_t size) {
     const std::uint32_t written = (m_open && m_writer != nullptr) ? m_writer->Write(data, size) : 0;
+    if (written == 0 && m_open && m_writer != nullptr && m_writer->LastWriteBlocked() &&
+        m_timeoutClock != nullptr) {
+        m_timeoutClock->Pause(REPLY_TIMEOUT_MS);  // the write blocked until the time-out
+    }
     m_calls.push_back(
         {ECall::Write,
          m_recordBytes ? std::vector<std::uint8_t>(data, data + size) : std::vector<std::uint8_t>{},
@@ -28,7 +32,10 @@ std::uint32_t CSimTransport::Read(std::uint8_t* buffer, std::uint32_t capacity) 
             std::memcpy(buffer, delivered.data(), delivered.size());
         }
     }
-    if (delivered.empty() && m_open && m_timeoutClock != nullptr) {
+    // A writer that is gone fails a read at once, as an unplugged one does; only a writer
+    // that is there and silent makes the read wait.
+    if (delivered.empty() && m_open && m_timeoutClock != nullptr && m_writer != nullptr &&
+        !m_writer->IsGone()) {
         m_timeoutClock->Pause(REPLY_TIMEOUT_MS);
     }
     const auto size = static_cast<std::uint32_t>(delivered.size());

@@ -41,6 +41,7 @@ std::vector<SReceivedRequest> CSimWriter::RequestsOf(std::uint16_t command) cons
 }
 
 std::uint32_t CSimWriter::Write(const std::uint8_t* data, std::uint32_t size) {
+    m_lastWriteBlocked = false;
     if (m_gone) {
         return 0;
     }
@@ -55,8 +56,12 @@ std::uint32_t CSimWriter::Write(const std::uint8_t* data, std::uint32_t size) {
         if (fault != nullptr) {
             m_activeFault = *fault;
         }
-        if (m_activeFault && m_activeFault->kind == EFaultKind::Gone) {
+        if (m_activeFault &&
+            (m_activeFault->kind == EFaultKind::Gone || m_activeFault->kind == EFaultKind::Stalls)) {
+            // A stalled writer takes nothing more; the transport that waited for it lets go
+            // of it, so from here on it is as good as unplugged.
             m_gone = true;
+            m_lastWriteBlocked = m_activeFault->kind == EFaultKind::Stalls;
             return 0;
         }
         m_failingWritesLeft =
@@ -141,6 +146,7 @@ void CSimWriter::ApplyFault(const SFault& fault, std::optional<std::vector<std::
         case EFaultKind::ErrorReply:
         case EFaultKind::WriteFails:
         case EFaultKind::Gone:
+        case EFaultKind::Stalls:
             break;
     }
 }

@@ -38,6 +38,8 @@ enum class EFaultKind {
     ErrorReply,    // the request is refused: code 6 with parameter 0 = `amount`
     WriteFails,    // the first `amount` write attempts of the request fail (0 bytes)
     Gone,          // from this request on the writer is unplugged: writes fail, nothing answers
+    Stalls,        // from this request on the writer takes nothing: the write blocks until the
+                   // transport's time-out, and a real transport then lets go of the writer
     ShortBlock,    // the reply's payload loses its last `amount` bytes; its length field follows
     OtherAddress,  // the reply's parameter 0 (the address of a read) is increased by `amount`
     FlipByte,      // byte `amount` of the reply's payload is inverted
@@ -137,6 +139,8 @@ public:
     std::optional<std::vector<std::uint8_t>> Read();
 
     bool IsGone() const { return m_gone; }
+    // Whether the last write blocked (a Stalls fault) rather than failing at once.
+    bool LastWriteBlocked() const { return m_lastWriteBlocked; }
 
     // Switches the writer off and on again, by the rules of sim_power_cycle.h: it comes
     // back with the identity its memory now gives it, or is gone for good when it can no
@@ -212,6 +216,7 @@ private:
     bool m_retrying = false;
     std::uint32_t m_failingWritesLeft = 0;
     bool m_gone = false;
+    bool m_lastWriteBlocked = false;
     std::optional<SFault> m_activeFault;
 };
 

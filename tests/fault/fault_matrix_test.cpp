@@ -29,6 +29,7 @@ const std::vector<SFault> kAnyRequestFaults = {
     {0, 0, EFaultKind::ErrorReply, 3},  {0, 0, EFaultKind::ErrorReply, 0x44},
     {0, 0, EFaultKind::WriteFails, 2},  // the third attempt gets through
     {0, 0, EFaultKind::WriteFails, 3},  {0, 0, EFaultKind::Gone, 0},
+    {0, 0, EFaultKind::Stalls, 0},  // a writer that stops taking data: bounded, then gone
 };
 // What only a read-back can meet: a corrupted block, another address, another length.
 const std::vector<SFault> kReadBackFaults = {

@@ -61,7 +61,8 @@ public:
         }
         switch (m_fault.kind) {
             case EFaultKind::Gone:
-                m_gone = true;  // nothing reaches it from here on
+            case EFaultKind::Stalls:  // the transport lets go of a writer that blocks
+                m_gone = true;        // nothing reaches it from here on
                 return std::nullopt;
             case EFaultKind::WriteFails:
                 // The link tries three times; after that the read decides, and nothing
@@ -487,6 +488,8 @@ std::string FaultName(const SFault& fault) {
             return "write fails " + amount + "x";
         case EFaultKind::Gone:
             return "gone";
+        case EFaultKind::Stalls:
+            return "stalls";
         case EFaultKind::ShortBlock:
             return "block -" + amount;
         case EFaultKind::OtherAddress:

@@ -261,3 +261,29 @@ TEST_F(WriterFixture, RestartRefused_CarriesTheStatusBits) {
 }
 
 }  // namespace
+
+namespace {
+
+// A writer that stops taking data: the write that meets it waits out the transport's
+// time-out once and fails; from then on the writer is as good as unplugged, so nothing
+// else waits.
+TEST(SimStall, BlockedWriteWaitsTheTimeOutOnce_ThenTheWriterIsGone) {
+    CSimWriter writer;
+    writer.AddFault({CMD_BOOT_VERSIONS, 1, EFaultKind::Stalls, 0});
+    CSimTransport transport(&writer);
+    CRecordingClock timeouts;
+    transport.SetReplyTimeoutClock(&timeouts);
+    CRecordingClock clock;
+    CTesselUsb link(transport, clock, nullptr, SystemAllocator());
+    ASSERT_EQ(0u, link.Open());
+    ASSERT_EQ(RESULT_OK, link.Identify(nullptr, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(timeouts.pauses.empty());
+
+    std::uint32_t version = 0;
+    EXPECT_NE(RESULT_OK, link.GetBootVersions(&version, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(writer.IsGone());
+    EXPECT_EQ(timeouts.pauses, (std::vector<std::uint32_t>{REPLY_TIMEOUT_MS}));
+    EXPECT_EQ(writer.RequestsOf(CMD_BOOT_VERSIONS).size(), 0u);  // nothing of it was taken
+}
+
+}  // namespace
