@@ -30,9 +30,6 @@ public:
     // The run failed; the sink hears of it before the box.
     void Failed();
 
-    std::uint64_t Total() const { return m_total; }
-    std::uint64_t Reported() const { return m_reported; }
-
 private:
     std::uint64_t Base(EStage stage) const { return stage == EStage::Boot ? 0 : 2ull * m_bootLength; }
     std::uint64_t Weight(EStage stage) const {

@@ -6,6 +6,11 @@ namespace {
 
 constexpr int BASE_DPI = 96;
 
+// `size` pixels at 96 DPI scaled to `dpi`, rounded to the nearest pixel.
+int ScaledToDpi(int size, int dpi) {
+    return (size * dpi + BASE_DPI / 2) / BASE_DPI;
+}
+
 // A 24-bit bitmap: a static control of common controls 6 blends a 32-bit one by its
 // alpha channel, which GDI's drawing leaves at zero.
 HBITMAP CreateRgbBitmap(HDC screen, int width, int height) {
@@ -63,10 +68,6 @@ HBITMAP ScaleSharply(HBITMAP source, int sourceWidth, int sourceHeight, int widt
 }
 
 }  // namespace
-
-int ScaledToDpi(int size, int dpi) {
-    return (size * dpi + BASE_DPI / 2) / BASE_DPI;
-}
 
 CLogoScaling::~CLogoScaling() {
     if (m_scaled != nullptr) {

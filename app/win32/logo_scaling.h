@@ -21,6 +21,3 @@ public:
 private:
     HBITMAP m_scaled = nullptr;
 };
-
-// `size` pixels at 96 DPI scaled to `dpi`, rounded to the nearest pixel.
-int ScaledToDpi(int size, int dpi);
