@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "images/crc32.h"
+#include "tests/support/run_record.h"
 #include "tools/lzari_packer.h"
 #include "usb/usb_codes.h"
 #include "usb/usb_header.h"
@@ -88,6 +89,7 @@ void SFaultRun::Run() {
     SJobEnvironment environment{transport, clock, &host, resources, allocator};
     CUpdateJob job(host, environment);
     job.Run();
+    WriteRunRecordIfAsked(RunRecord(transport.Calls(), host, clock.pauses, &writer));
 }
 
 bool SFaultRun::Succeeded() const {

@@ -10,6 +10,7 @@
 #include "images/resource_source.h"
 #include "sim/sim_transport.h"
 #include "sim/sim_writer.h"
+#include "tests/support/run_record.h"
 #include "update/recording_host.h"
 #include "update/update_job.h"
 #include "usb/recording_clock.h"
@@ -48,6 +49,7 @@ struct JobFixture : ::testing::Test {
         SJobEnvironment environment{transport, clock, &host, resources, SystemAllocator()};
         CUpdateJob job(host, environment);
         job.Run();
+        WriteRunRecordIfAsked(RunRecord(transport.Calls(), host, clock.pauses, &writer));
     }
 
     using SCall = CRecordingHost::SCall;

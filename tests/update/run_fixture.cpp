@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "tests/support/run_record.h"
 #include "tools/firmware_gen.h"
 #include "tools/lzari_packer.h"
 
@@ -52,6 +53,7 @@ void SRunSetup::Run() {
     SJobEnvironment environment{transport, clock, &host, resources, allocator, progress};
     CUpdateJob job(host, environment);
     job.Run();
+    WriteRunRecordIfAsked(RunRecord(transport.Calls(), host, clock.pauses, &writer));
 }
 
 SWriterIdentity SRunSetup::OldSolenne(std::uint32_t mainBootBuild) {
