@@ -7,12 +7,15 @@ cd "$(dirname "$0")"
 tools/install-packages.sh cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
 
 cmake --workflow --preset debug
+# The tree's formatting and clang-tidy's checks, over the debug build's compile database.
+tools/lint.sh build/debug
 
 # Every other preset the README documents builds too, so that none can break unseen;
 # the benchmarks and fuzzers are built, not run.
 cmake --preset release
 cmake --build --preset release
-tools/install-packages.sh clang libclang-rt-14-dev
+# libclang-rt-dev follows Debian's default clang, so the fuzzers' runtime matches the compiler.
+tools/install-packages.sh clang libclang-rt-dev
 cmake --preset fuzz
 cmake --build --preset fuzz
 
